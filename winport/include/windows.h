@@ -1,0 +1,5 @@
+// <windows.h> for the native build: the slice of the Windows API that KvHidRaw uses,
+// with the names, signatures and constants of the Windows SDK.
+#pragma once
+
+#include "winport/basetypes.h"

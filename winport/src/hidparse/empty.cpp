@@ -1,0 +1,1 @@
+// Placeholder until the parser lands; removed with it.
