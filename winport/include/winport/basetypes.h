@@ -85,6 +85,13 @@ typedef const WCHAR* LPCWSTR;
 typedef const WCHAR* PCWSTR;
 typedef WCHAR* PZZWSTR;
 
+// Text literals: the library is built with UNICODE on both builds, so TEXT("x") is a UTF-16 literal.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#define __TEXT(quote) u##quote
+#define TEXT(quote) __TEXT(quote)
+
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef HANDLE* LPHANDLE;
