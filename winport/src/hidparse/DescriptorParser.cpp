@@ -1,0 +1,497 @@
+#include "DescriptorParser.h"
+
+#include <algorithm>
+
+namespace kvhid
+{
+namespace
+{
+
+enum ItemType
+{
+    kMain = 0,
+    kGlobal = 1,
+    kLocal = 2,
+};
+
+enum MainTag
+{
+    kInput = 0x8,
+    kOutput = 0x9,
+    kCollection = 0xA,
+    kFeature = 0xB,
+    kEndCollection = 0xC,
+};
+
+enum GlobalTag
+{
+    kUsagePage = 0x0,
+    kLogicalMin = 0x1,
+    kLogicalMax = 0x2,
+    kPhysicalMin = 0x3,
+    kPhysicalMax = 0x4,
+    kUnitExponent = 0x5,
+    kUnit = 0x6,
+    kReportSize = 0x7,
+    kReportId = 0x8,
+    kReportCount = 0x9,
+    kPush = 0xA,
+    kPop = 0xB,
+};
+
+enum LocalTag
+{
+    kUsage = 0x0,
+    kUsageMin = 0x1,
+    kUsageMax = 0x2,
+    kDesignatorIndex = 0x3,
+    kDesignatorMin = 0x4,
+    kDesignatorMax = 0x5,
+    kStringIndex = 0x7,
+    kStringMin = 0x8,
+    kStringMax = 0x9,
+    kDelimiter = 0xA,
+};
+
+// Main-item data bits.
+constexpr uint32_t kVariable = 0x02;
+constexpr uint32_t kRelative = 0x04;
+constexpr uint32_t kNullState = 0x40;
+
+constexpr uint8_t kLongItemPrefix = 0xFE;
+
+uint32_t usageCount(uint16_t min, uint16_t max)
+{
+    return max >= min ? uint32_t(max) - min + 1 : 0;
+}
+
+} // namespace
+
+DescriptorParser::DescriptorParser(const uint8_t* descriptor, size_t length)
+    : m_descriptor(descriptor), m_length(descriptor ? length : 0)
+{
+}
+
+bool DescriptorParser::parse()
+{
+    while (m_offset < m_length)
+    {
+        const uint8_t prefix = m_descriptor[m_offset];
+        if (prefix == kLongItemPrefix)
+            return fail(ParseError::LongItem);
+        const int size = (prefix & 3) == 3 ? 4 : (prefix & 3);
+        if (m_length - m_offset - 1 < static_cast<size_t>(size))
+            return fail(ParseError::TruncatedItem);
+        uint32_t value = 0;
+        for (int i = 0; i < size; ++i)
+            value |= static_cast<uint32_t>(m_descriptor[m_offset + 1 + i]) << (8 * i);
+        int32_t signedValue = static_cast<int32_t>(value);
+        if (size == 1)
+            signedValue = static_cast<int8_t>(value);
+        else if (size == 2)
+            signedValue = static_cast<int16_t>(value);
+        if (!item(prefix, value, signedValue))
+            return false;
+        m_offset += 1 + size;
+    }
+    if (!m_links.empty())
+        return fail(ParseError::Unterminated);
+    if (m_collections.empty())
+        return fail(ParseError::NoCollection);
+    return true;
+}
+
+bool DescriptorParser::fail(ParseError error)
+{
+    m_error = error;
+    m_errorOffset = static_cast<uint32_t>(m_offset);
+    return false;
+}
+
+bool DescriptorParser::item(uint8_t prefix, uint32_t value, int32_t signedValue)
+{
+    const int tag = prefix >> 4;
+    const int size = (prefix & 3) == 3 ? 4 : (prefix & 3);
+    switch ((prefix >> 2) & 3)
+    {
+        case kMain:
+            return mainItem(tag, value);
+        case kGlobal:
+        {
+            bool ok = true;
+            globalItem(tag, value, signedValue, ok);
+            return ok;
+        }
+        case kLocal:
+            return localItem(tag, value, size);
+        default:
+            return true; // reserved item types carry nothing we use
+    }
+}
+
+bool DescriptorParser::mainItem(int tag, uint32_t value)
+{
+    switch (tag)
+    {
+        case kInput:
+            return addFields(0, value);
+        case kOutput:
+            return addFields(1, value);
+        case kFeature:
+            return addFields(2, value);
+        case kCollection:
+            return openCollection(value);
+        case kEndCollection:
+            return closeCollection();
+        default:
+            return true;
+    }
+}
+
+void DescriptorParser::globalItem(int tag, uint32_t value, int32_t signedValue, bool& ok)
+{
+    Globals& g = m_globals;
+    switch (tag)
+    {
+        case kUsagePage:
+            g.usagePage = static_cast<uint16_t>(value);
+            break;
+        case kLogicalMin:
+            g.logicalMin = signedValue;
+            break;
+        case kLogicalMax:
+            g.logicalMax = signedValue;
+            break;
+        case kPhysicalMin:
+            g.physicalMin = signedValue;
+            break;
+        case kPhysicalMax:
+            g.physicalMax = signedValue;
+            break;
+        case kUnitExponent:
+            g.unitsExp = static_cast<uint32_t>(signedValue);
+            break;
+        case kUnit:
+            g.units = static_cast<uint32_t>(signedValue);
+            break;
+        case kReportSize:
+            g.reportSize = static_cast<uint16_t>(value);
+            break;
+        case kReportId:
+            g.reportId = static_cast<uint8_t>(value);
+            break;
+        case kReportCount:
+            g.reportCount = static_cast<uint16_t>(value);
+            break;
+        case kPush:
+            if (m_globalStack.size() == ParserLimits::kMaxGlobalDepth)
+                ok = fail(ParseError::PushOverflow);
+            else
+                m_globalStack.push_back(g);
+            break;
+        case kPop:
+            if (m_globalStack.empty())
+            {
+                ok = fail(ParseError::PopUnderflow);
+                break;
+            }
+            g = m_globalStack.back();
+            m_globalStack.pop_back();
+            break;
+        default:
+            break;
+    }
+}
+
+bool DescriptorParser::localItem(int tag, uint32_t value, int size)
+{
+    Locals& l = m_locals;
+    switch (tag)
+    {
+        case kUsage:
+            return addUsage(value, size);
+        case kUsageMin:
+            setUsageBound(value, size, true);
+            return true;
+        case kUsageMax:
+            setUsageBound(value, size, false);
+            return true;
+        case kDesignatorIndex:
+            l.designatorMin = l.designatorMax = static_cast<uint16_t>(value);
+            l.designatorRange = false;
+            return true;
+        case kDesignatorMin:
+            l.designatorMin = static_cast<uint16_t>(value);
+            l.designatorRange = true;
+            return true;
+        case kDesignatorMax:
+            l.designatorMax = static_cast<uint16_t>(value);
+            l.designatorRange = true;
+            return true;
+        case kStringIndex:
+            l.stringMin = l.stringMax = static_cast<uint16_t>(value);
+            l.stringRange = false;
+            return true;
+        case kStringMin:
+            l.stringMin = static_cast<uint16_t>(value);
+            l.stringRange = true;
+            return true;
+        case kStringMax:
+            l.stringMax = static_cast<uint16_t>(value);
+            l.stringRange = true;
+            return true;
+        case kDelimiter:
+            // Sets do not nest: open only when closed, close only when open.
+            if ((value == 1) == (l.delimiterDepth == 1) || value > 1)
+                return fail(ParseError::DelimiterMismatch);
+            l.delimiterDepth = static_cast<int>(value);
+            if (value == 1)
+                ++l.aliasSets;
+            return true;
+        default:
+            return true;
+    }
+}
+
+// A 4-byte usage carries its own page in the high half; a shorter one takes
+// the Usage Page in force.
+bool DescriptorParser::addUsage(uint32_t value, int size)
+{
+    Locals& l = m_locals;
+    const bool extended = size == 4 && (value >> 16) != 0;
+    const uint16_t page = extended ? static_cast<uint16_t>(value >> 16) : m_globals.usagePage;
+    const uint16_t usage = static_cast<uint16_t>(value);
+    if (l.isRange)
+        l.usages.clear(); // a usage after a range starts a new list
+    l.isRange = false;
+    if (l.usages.size() == ParserLimits::kMaxUsages)
+        return fail(ParseError::TooManyUsages);
+    const uint16_t aliasSet = l.delimiterDepth ? l.aliasSets : 0;
+    l.usages.push_back({page, usage, usage, extended, aliasSet});
+    return true;
+}
+
+// Usage Minimum or Maximum replaces any usage list with one range; the other
+// bound stays 0 until it is given.
+void DescriptorParser::setUsageBound(uint32_t value, int size, bool isMin)
+{
+    Locals& l = m_locals;
+    const bool extended = size == 4 && (value >> 16) != 0;
+    const uint16_t page = extended ? static_cast<uint16_t>(value >> 16) : m_globals.usagePage;
+    Usage range{page, 0, 0, extended, 0};
+    if (l.isRange && !l.usages.empty())
+        range = l.usages[0];
+    range.page = page;
+    range.extended = extended;
+    (isMin ? range.min : range.max) = static_cast<uint16_t>(value);
+    l.usages.assign(1, range);
+    l.isRange = true;
+}
+
+void DescriptorParser::resetLocals()
+{
+    m_locals = Locals();
+}
+
+bool DescriptorParser::openCollection(uint32_t value)
+{
+    if (m_links.size() == ParserLimits::kMaxCollectionDepth)
+        return fail(ParseError::CollectionTooDeep);
+    if (m_links.empty())
+    {
+        if (m_collections.size() == ParserLimits::kMaxCollections)
+            return fail(ParseError::TooManyCollections);
+        m_collections.emplace_back();
+        m_current = &m_collections.back();
+        for (auto& offsets : m_bitOffset)
+            offsets.fill(0);
+        m_dataCount.fill(0);
+    }
+    std::vector<Node>& nodes = m_current->nodes;
+    if (nodes.size() == ParserLimits::kMaxNodes)
+        return fail(ParseError::TooManyNodes);
+
+    const std::vector<Usage>& usages = m_locals.usages;
+    Node node{};
+    node.usage = usages.empty() ? 0 : usages[0].min;
+    node.usagePage = !usages.empty() && usages[0].extended ? usages[0].page : m_globals.usagePage;
+    node.collectionType = static_cast<uint8_t>(value);
+    const uint16_t index = static_cast<uint16_t>(nodes.size());
+    if (!m_links.empty())
+    {
+        Node& parent = nodes[m_links.back().index];
+        node.parent = m_links.back().index;
+        node.nextSibling = parent.firstChild; // children are chained newest first
+        parent.firstChild = index;
+        ++parent.childCount;
+    }
+    else
+    {
+        m_current->usage = node.usage;
+        m_current->usagePage = node.usagePage;
+    }
+    nodes.push_back(node);
+    m_links.push_back({index, node.usage, node.usagePage});
+    resetLocals();
+    return true;
+}
+
+bool DescriptorParser::closeCollection()
+{
+    if (m_links.empty())
+        return fail(ParseError::EndCollectionUnderflow);
+    m_links.pop_back();
+    resetLocals();
+    return true;
+}
+
+Cap DescriptorParser::baseCap(uint32_t value) const
+{
+    const Globals& g = m_globals;
+    const Locals& l = m_locals;
+    const Link& link = m_links.back();
+    Cap cap{};
+    cap.reportId = g.reportId;
+    cap.bitField = static_cast<uint16_t>(value);
+    cap.bitSize = g.reportSize;
+    cap.reportCount = g.reportCount;
+    cap.logicalMin = g.logicalMin;
+    cap.logicalMax = g.logicalMax;
+    cap.physicalMin = g.physicalMin;
+    cap.physicalMax = g.physicalMax;
+    cap.units = g.units;
+    cap.unitsExp = g.unitsExp;
+    cap.stringMin = l.stringMin;
+    cap.stringMax = l.stringMax;
+    cap.designatorMin = l.designatorMin;
+    cap.designatorMax = l.designatorMax;
+    cap.linkCollection = link.index;
+    cap.linkUsage = link.usage;
+    cap.linkUsagePage = link.usagePage;
+    uint16_t flags = 0;
+    if (l.isRange)
+        flags |= kCapRange;
+    if (l.stringRange)
+        flags |= kCapStringRange;
+    if (l.designatorRange)
+        flags |= kCapDesignatorRange;
+    if (!(value & kRelative))
+        flags |= kCapAbsolute;
+    if (value & kNullState)
+        flags |= kCapHasNull;
+    if (!(value & kVariable))
+        flags |= kCapArray | kCapButton;
+    if (g.reportSize == 1)
+        flags |= kCapButton;
+    cap.flags = flags;
+    return cap;
+}
+
+bool DescriptorParser::addFields(int type, uint32_t value)
+{
+    if (m_links.empty())
+    {
+        resetLocals(); // fields outside any collection belong to no collection
+        return true;
+    }
+    const Globals& g = m_globals;
+    uint32_t& bits = m_bitOffset[type][g.reportId];
+    if (bits == 0)
+        bits = 8; // the report-ID byte, present even without report IDs
+    const uint64_t end = bits + static_cast<uint64_t>(g.reportSize) * g.reportCount;
+    if (end > ParserLimits::kMaxReportBits)
+        return fail(ParseError::ReportTooLong);
+    const uint32_t start = bits;
+    bits = static_cast<uint32_t>(end);
+    uint16_t& length = m_current->reportLength[type];
+    length = std::max<uint16_t>(length, static_cast<uint16_t>((end + 7) / 8));
+    if (g.reportCount == 0)
+    {
+        resetLocals();
+        return true;
+    }
+
+    std::vector<Usage> usages = m_locals.usages;
+    if (usages.empty())
+        usages.push_back({0, 0, 0, false, 0});
+    if (m_current->caps[type].size() + usages.size() > ParserLimits::kMaxCaps)
+        return fail(ParseError::TooManyCaps);
+    const Cap base = baseCap(value);
+    if (base.has(kCapArray))
+        addArrayCaps(type, base, usages, start);
+    else
+        addVariableCaps(type, base, usages, start);
+    resetLocals();
+    return true;
+}
+
+// Fields are laid out first usage first, one per usage, the last usage taking
+// all remaining fields; usages beyond the Report Count have no field. The caps
+// come out last usage first.
+void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start)
+{
+    const size_t fields = base.reportCount;
+    if (usages.size() > fields)
+        usages.resize(fields);
+    const size_t n = usages.size();
+    for (size_t i = 0; i < n; ++i)
+    {
+        const size_t k = n - 1 - i;
+        Cap cap = base;
+        const Usage& u = usages[k];
+        cap.usagePage = u.page;
+        cap.usageMin = u.min;
+        cap.usageMax = u.max;
+        cap.reportCount = static_cast<uint16_t>(k == n - 1 ? fields - (n - 1) : 1);
+        cap.startBit = start + static_cast<uint32_t>(k) * base.bitSize;
+        uint32_t readable = cap.reportCount;
+        if (base.has(kCapRange))
+            readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
+        cap.fieldCount = static_cast<uint16_t>(readable);
+        if (u.min || u.max)
+            cap.flags |= kCapHasUsage;
+        assignDataIndex(type, cap);
+        m_current->caps[type].push_back(cap);
+    }
+}
+
+// All usages of an array share its fields; a field holds an index into the
+// item's usage list, counted from Logical Minimum. The caps come out last
+// usage first, the data indices first usage first.
+void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages,
+                                    uint32_t start)
+{
+    std::vector<Cap>& caps = m_current->caps[type];
+    const size_t n = usages.size();
+    const size_t first = caps.size();
+    caps.resize(first + n);
+    uint32_t listIndex = 0;
+    for (size_t i = 0; i < n; ++i)
+    {
+        Cap cap = base;
+        const Usage& u = usages[i];
+        cap.usagePage = u.page;
+        cap.usageMin = u.min;
+        cap.usageMax = u.max;
+        cap.startBit = start;
+        cap.fieldCount = base.reportCount;
+        cap.arrayBase = listIndex;
+        listIndex += base.has(kCapRange) ? usageCount(u.min, u.max) : 1;
+        if (u.min || u.max)
+            cap.flags |= kCapHasUsage;
+        assignDataIndex(type, cap);
+        caps[first + n - 1 - i] = cap;
+    }
+}
+
+// Data indices run on across the main items of one report type; a cap
+// without usages takes none.
+void DescriptorParser::assignDataIndex(int type, Cap& cap)
+{
+    const uint16_t span = cap.has(kCapHasUsage) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
+    cap.dataIndexMin = m_dataCount[type];
+    cap.dataIndexMax = static_cast<uint16_t>(cap.dataIndexMin + span);
+    m_dataCount[type] = static_cast<uint16_t>(cap.dataIndexMax + 1);
+}
+
+} // namespace kvhid

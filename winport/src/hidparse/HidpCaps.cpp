@@ -1,0 +1,241 @@
+// HidP_* functions that describe a collection: caps, link collections and
+// list lengths.
+#include "Preparsed.h"
+
+#include <hidpi.h>
+
+#include <cstring>
+
+using kvhid::Cap;
+using kvhid::Preparsed;
+
+namespace
+{
+
+// What a caps query asks for; 0 in page, collection or usage means any.
+struct CapsFilter
+{
+    bool buttons;
+    USAGE page;
+    USHORT collection;
+    USAGE usage;
+
+    bool matches(const Cap& cap) const
+    {
+        if (!cap.has(kvhid::kCapHasUsage) || cap.has(kvhid::kCapButton) != buttons)
+            return false;
+        if (page && page != cap.usagePage)
+            return false;
+        if (collection && collection != cap.linkCollection)
+            return false;
+        return !usage || (cap.usageMin <= usage && usage <= cap.usageMax);
+    }
+};
+
+template <class Out> void fillCommon(Out& out, const Cap& cap)
+{
+    std::memset(&out, 0, sizeof out);
+    out.UsagePage = cap.usagePage;
+    out.ReportID = cap.reportId;
+    out.IsAlias = cap.has(kvhid::kCapAlias);
+    out.BitField = cap.bitField;
+    out.LinkCollection = cap.linkCollection;
+    out.LinkUsage = cap.linkUsage;
+    out.LinkUsagePage = cap.linkUsagePage;
+    out.IsRange = cap.has(kvhid::kCapRange);
+    out.IsStringRange = cap.has(kvhid::kCapStringRange);
+    out.IsDesignatorRange = cap.has(kvhid::kCapDesignatorRange);
+    out.IsAbsolute = cap.has(kvhid::kCapAbsolute);
+    if (out.IsRange)
+    {
+        out.Range.UsageMin = cap.usageMin;
+        out.Range.UsageMax = cap.usageMax;
+        out.Range.DataIndexMin = cap.dataIndexMin;
+        out.Range.DataIndexMax = cap.dataIndexMax;
+    }
+    else
+    {
+        out.NotRange.Usage = cap.usageMin;
+        out.NotRange.DataIndex = cap.dataIndexMin;
+    }
+    if (out.IsStringRange)
+    {
+        out.Range.StringMin = cap.stringMin;
+        out.Range.StringMax = cap.stringMax;
+    }
+    else
+    {
+        out.NotRange.StringIndex = cap.stringMin;
+    }
+    if (out.IsDesignatorRange)
+    {
+        out.Range.DesignatorMin = cap.designatorMin;
+        out.Range.DesignatorMax = cap.designatorMax;
+    }
+    else
+    {
+        out.NotRange.DesignatorIndex = cap.designatorMin;
+    }
+}
+
+void fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
+{
+    fillCommon(out, cap);
+}
+
+void fill(HIDP_VALUE_CAPS& out, const Cap& cap)
+{
+    fillCommon(out, cap);
+    out.HasNull = cap.has(kvhid::kCapHasNull);
+    out.BitSize = cap.bitSize;
+    out.ReportCount = cap.has(kvhid::kCapRange) ? 1 : cap.reportCount;
+    out.UnitsExp = cap.unitsExp;
+    out.Units = cap.units;
+    out.LogicalMin = cap.logicalMin;
+    out.LogicalMax = cap.logicalMax;
+    out.PhysicalMin = cap.physicalMin;
+    out.PhysicalMax = cap.physicalMax;
+}
+
+// Copies the matching caps in order. *length: capacity in, matches out.
+template <class Out>
+NTSTATUS getCaps(HIDP_REPORT_TYPE type, const CapsFilter& filter, Out* out, PUSHORT length,
+                 PHIDP_PREPARSED_DATA data)
+{
+    const Preparsed* preparsed = Preparsed::from(data);
+    if (!preparsed)
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (!Preparsed::validType(type))
+        return HIDP_STATUS_INVALID_REPORT_TYPE;
+    const ULONG capacity = *length;
+    ULONG found = 0;
+    for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+    {
+        if (!filter.matches(*cap))
+            continue;
+        if (found < capacity)
+            fill(out[found], *cap);
+        ++found;
+    }
+    *length = static_cast<USHORT>(found);
+    if (found == 0)
+        return HIDP_STATUS_USAGE_NOT_FOUND;
+    return found > capacity ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
+}
+
+} // namespace
+
+extern "C"
+{
+
+    NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
+    {
+        const Preparsed* preparsed = Preparsed::from(data);
+        if (!preparsed)
+            return HIDP_STATUS_INVALID_PREPARSED_DATA;
+        const kvhid::Header& h = preparsed->header();
+        std::memset(caps, 0, sizeof *caps);
+        caps->Usage = h.usage;
+        caps->UsagePage = h.usagePage;
+        caps->InputReportByteLength = h.reportLength[HidP_Input];
+        caps->OutputReportByteLength = h.reportLength[HidP_Output];
+        caps->FeatureReportByteLength = h.reportLength[HidP_Feature];
+        caps->NumberLinkCollectionNodes = h.nodeCount;
+        caps->NumberInputButtonCaps = h.buttonCaps[HidP_Input];
+        caps->NumberInputValueCaps = h.valueCaps[HidP_Input];
+        caps->NumberInputDataIndices = h.dataIndices[HidP_Input];
+        caps->NumberOutputButtonCaps = h.buttonCaps[HidP_Output];
+        caps->NumberOutputValueCaps = h.valueCaps[HidP_Output];
+        caps->NumberOutputDataIndices = h.dataIndices[HidP_Output];
+        caps->NumberFeatureButtonCaps = h.buttonCaps[HidP_Feature];
+        caps->NumberFeatureValueCaps = h.valueCaps[HidP_Feature];
+        caps->NumberFeatureDataIndices = h.dataIndices[HidP_Feature];
+        return HIDP_STATUS_SUCCESS;
+    }
+
+    NTSTATUS NTAPI HidP_GetLinkCollectionNodes(PHIDP_LINK_COLLECTION_NODE nodes, PULONG length,
+                                               PHIDP_PREPARSED_DATA data)
+    {
+        const Preparsed* preparsed = Preparsed::from(data);
+        if (!preparsed)
+            return HIDP_STATUS_INVALID_PREPARSED_DATA;
+        const ULONG capacity = *length;
+        const ULONG count = preparsed->header().nodeCount;
+        *length = count;
+        if (capacity < count)
+            return HIDP_STATUS_BUFFER_TOO_SMALL;
+        const kvhid::Node* source = preparsed->nodes();
+        for (ULONG i = 0; i < count; ++i)
+        {
+            HIDP_LINK_COLLECTION_NODE& node = nodes[i];
+            node.LinkUsage = source[i].usage;
+            node.LinkUsagePage = source[i].usagePage;
+            node.Parent = source[i].parent;
+            node.NumberOfChildren = source[i].childCount;
+            node.NextSibling = source[i].nextSibling;
+            node.FirstChild = source[i].firstChild;
+            node.CollectionType = source[i].collectionType;
+            node.IsAlias = source[i].isAlias;
+            node.Reserved = 0;
+            // UserContext belongs to the caller.
+        }
+        return HIDP_STATUS_SUCCESS;
+    }
+
+    NTSTATUS NTAPI HidP_GetSpecificButtonCaps(HIDP_REPORT_TYPE type, USAGE page, USHORT collection,
+                                              USAGE usage, PHIDP_BUTTON_CAPS caps, PUSHORT length,
+                                              PHIDP_PREPARSED_DATA data)
+    {
+        return getCaps(type, CapsFilter{true, page, collection, usage}, caps, length, data);
+    }
+
+    NTSTATUS NTAPI HidP_GetButtonCaps(HIDP_REPORT_TYPE type, PHIDP_BUTTON_CAPS caps, PUSHORT length,
+                                      PHIDP_PREPARSED_DATA data)
+    {
+        return getCaps(type, CapsFilter{true, 0, 0, 0}, caps, length, data);
+    }
+
+    NTSTATUS NTAPI HidP_GetSpecificValueCaps(HIDP_REPORT_TYPE type, USAGE page, USHORT collection,
+                                             USAGE usage, PHIDP_VALUE_CAPS caps, PUSHORT length,
+                                             PHIDP_PREPARSED_DATA data)
+    {
+        return getCaps(type, CapsFilter{false, page, collection, usage}, caps, length, data);
+    }
+
+    NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS caps, PUSHORT length,
+                                     PHIDP_PREPARSED_DATA data)
+    {
+        return getCaps(type, CapsFilter{false, 0, 0, 0}, caps, length, data);
+    }
+
+    // The longest list HidP_GetUsages can return for the page (0: any page).
+    ULONG NTAPI HidP_MaxUsageListLength(HIDP_REPORT_TYPE type, USAGE page, PHIDP_PREPARSED_DATA data)
+    {
+        const Preparsed* preparsed = Preparsed::from(data);
+        if (!preparsed || !Preparsed::validType(type))
+            return 0;
+        const CapsFilter filter{true, page, 0, 0};
+        ULONG length = 0;
+        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+            if (filter.matches(*cap))
+                length += cap->reportCount;
+        return length;
+    }
+
+    ULONG NTAPI HidP_MaxDataListLength(HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA data)
+    {
+        const Preparsed* preparsed = Preparsed::from(data);
+        if (!preparsed || !Preparsed::validType(type))
+            return 0;
+        ULONG length = 0;
+        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+        {
+            if (!cap->has(kvhid::kCapHasUsage))
+                continue;
+            const bool list = cap->has(kvhid::kCapRange) || cap->has(kvhid::kCapButton);
+            length += list ? cap->reportCount : 1;
+        }
+        return length;
+    }
+
+} // extern "C"

@@ -1,0 +1,287 @@
+// HidP_* functions that read buttons and values out of a report. They read
+// only within ReportLength bytes and allocate nothing.
+#include "Preparsed.h"
+#include "ReportBits.h"
+
+#include <hidpi.h>
+
+#include <cstdint>
+
+using kvhid::Cap;
+using kvhid::Preparsed;
+
+namespace
+{
+
+// Checks common to every report call; on success preparsed is set.
+NTSTATUS checkReport(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, ULONG length,
+                     const Preparsed*& preparsed)
+{
+    preparsed = Preparsed::from(data);
+    if (!preparsed)
+        return HIDP_STATUS_INVALID_PREPARSED_DATA;
+    if (!Preparsed::validType(type))
+        return HIDP_STATUS_INVALID_REPORT_TYPE;
+    if (length != preparsed->reportLength(type))
+        return HIDP_STATUS_INVALID_REPORT_LENGTH;
+    return HIDP_STATUS_SUCCESS;
+}
+
+// Whether a value cap has a field for the usage (a range holds one usage per
+// field, and no more usages than fields).
+bool namesUsage(const Cap& cap, USAGE page, USAGE usage)
+{
+    if (cap.usagePage != page || usage < cap.usageMin || usage > cap.usageMax)
+        return false;
+    return !cap.has(kvhid::kCapRange) || static_cast<uint32_t>(usage - cap.usageMin) < cap.fieldCount;
+}
+
+// The first value cap, in cap order, that names the usage in the report's
+// report ID. Status USAGE_NOT_FOUND, or INCOMPATIBLE_REPORT_ID when the usage
+// exists only in other reports.
+NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
+                   UCHAR reportId, const Cap*& found)
+{
+    uint16_t count = 0;
+    const uint16_t* indexed = preparsed.indexed(type, page, usage, count);
+    const uint16_t* indexedEnd = indexed + count;
+    const uint16_t* wide = preparsed.wideBegin(type);
+    const uint16_t* wideEnd = preparsed.wideEnd(type);
+    bool incompatible = false;
+    // Both lists are in cap order: merge them to keep that order.
+    while (indexed != indexedEnd || wide != wideEnd)
+    {
+        const bool takeIndexed = wide == wideEnd || (indexed != indexedEnd && *indexed < *wide);
+        const Cap& cap = preparsed.cap(takeIndexed ? *indexed++ : *wide++);
+        if (!takeIndexed && !namesUsage(cap, page, usage))
+            continue;
+        if (collection && collection != cap.linkCollection)
+            continue;
+        if (cap.reportId != reportId)
+        {
+            incompatible = true;
+            continue;
+        }
+        found = &cap;
+        return HIDP_STATUS_SUCCESS;
+    }
+    return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
+}
+
+// A range gives one field per usage; a single usage with several fields (a
+// value array) reads as all of them together.
+NTSTATUS readValue(const Cap& cap, USAGE usage, const uint8_t* report, ULONG length, ULONG& value,
+                   uint32_t& bits)
+{
+    uint32_t start = cap.startBit;
+    bits = cap.bitSize;
+    if (cap.has(kvhid::kCapRange))
+        start += static_cast<uint32_t>(usage - cap.usageMin) * cap.bitSize;
+    else
+        bits *= cap.fieldCount;
+    if (bits > 32)
+        return HIDP_STATUS_BUFFER_TOO_SMALL;
+    value = kvhid::readBits(report, length, start, bits);
+    return HIDP_STATUS_SUCCESS;
+}
+
+// Windows' MulDiv: rounds half away from zero, -1 on a zero divisor or overflow.
+LONG mulDiv(LONG a, LONG b, LONG c)
+{
+    if (c == 0)
+        return -1;
+    int64_t n = static_cast<int64_t>(a) * b;
+    int64_t d = c;
+    if (d < 0)
+    {
+        n = -n;
+        d = -d;
+    }
+    const int64_t result = (n >= 0 ? n + d / 2 : n - d / 2) / d;
+    if (result > 2147483647 || result < -2147483647)
+        return -1;
+    return static_cast<LONG>(result);
+}
+
+LONG signExtend(ULONG value, uint32_t bits)
+{
+    if (bits == 0 || bits >= 32)
+        return static_cast<LONG>(value);
+    const ULONG sign = 1u << (bits - 1);
+    return static_cast<LONG>((value ^ sign) - sign);
+}
+
+NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
+{
+    const LONG value = cap.logicalMin < 0 ? signExtend(raw, bits) : static_cast<LONG>(raw);
+    if (cap.logicalMin > cap.logicalMax || cap.physicalMin > cap.physicalMax)
+        return HIDP_STATUS_BAD_LOG_PHY_VALUES;
+    if (value < cap.logicalMin || value > cap.logicalMax)
+        return cap.has(kvhid::kCapHasNull) ? HIDP_STATUS_NULL : HIDP_STATUS_VALUE_OUT_OF_RANGE;
+    if (cap.physicalMin == 0 && cap.physicalMax == 0)
+    {
+        scaled = value;
+        return HIDP_STATUS_SUCCESS;
+    }
+    // 32-bit wrap-around, as the 32-bit arithmetic of the reference.
+    const auto diff = [](LONG a, LONG b)
+    { return static_cast<LONG>(static_cast<ULONG>(a) - static_cast<ULONG>(b)); };
+    const LONG offset = mulDiv(diff(value, cap.logicalMin), diff(cap.physicalMax, cap.physicalMin),
+                               diff(cap.logicalMax, cap.logicalMin));
+    scaled = static_cast<LONG>(static_cast<ULONG>(cap.physicalMin) + static_cast<ULONG>(offset));
+    return HIDP_STATUS_SUCCESS;
+}
+
+// Array fields hold indices into the item's usage list counted from Logical
+// Minimum; an index outside the logical range, or naming usage 0, is empty.
+template <class Emit> void arrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+{
+    const uint32_t width = cap.bitSize > 32 ? 32 : cap.bitSize;
+    const uint32_t span =
+        cap.has(kvhid::kCapRange) ? static_cast<uint32_t>(cap.usageMax - cap.usageMin) + 1 : 1;
+    if (cap.usageMax < cap.usageMin)
+        return;
+    for (uint32_t field = 0; field < cap.fieldCount; ++field)
+    {
+        const ULONG raw = kvhid::readBits(report, length, cap.startBit + field * cap.bitSize, width);
+        const int64_t value = cap.logicalMin < 0 ? signExtend(raw, width) : static_cast<int64_t>(raw);
+        if (value < cap.logicalMin || value > cap.logicalMax)
+            continue;
+        const int64_t index = value - cap.logicalMin - cap.arrayBase;
+        if (index < 0 || index >= span)
+            continue;
+        const USAGE usage = static_cast<USAGE>(cap.usageMin + index);
+        if (usage != 0)
+            emit(usage);
+    }
+}
+
+template <class Emit> void variableUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+{
+    const uint32_t bits = cap.has(kvhid::kCapRange) ? cap.fieldCount : 1;
+    for (uint32_t i = 0; i < bits; ++i)
+        if (kvhid::readBit(report, length, cap.startBit + i))
+            emit(static_cast<USAGE>(cap.usageMin + i));
+}
+
+} // namespace
+
+extern "C"
+{
+
+    NTSTATUS NTAPI HidP_GetUsages(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, PUSAGE list,
+                                  PULONG listLength, PHIDP_PREPARSED_DATA data, PCHAR reportChars,
+                                  ULONG length)
+    {
+        if (length == 0)
+            return HIDP_STATUS_INVALID_REPORT_LENGTH;
+        const Preparsed* preparsed = nullptr;
+        const NTSTATUS status = checkReport(data, type, length, preparsed);
+        const ULONG capacity = *listLength;
+        *listLength = 0;
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
+        ULONG found = 0;
+        bool matched = false, incompatible = false;
+        const auto emit = [&](USAGE usage)
+        {
+            if (found < capacity)
+                list[found] = usage;
+            ++found;
+        };
+        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+        {
+            if (!cap->has(kvhid::kCapButton) || !cap->has(kvhid::kCapHasUsage) || cap->usagePage != page)
+                continue;
+            if (collection && collection != cap->linkCollection)
+                continue;
+            if (cap->reportId != report[0])
+            {
+                incompatible = true;
+                continue;
+            }
+            matched = true;
+            if (cap->has(kvhid::kCapArray))
+                arrayUsages(*cap, report, length, emit);
+            else
+                variableUsages(*cap, report, length, emit);
+        }
+        if (!matched)
+            return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
+        *listLength = found;
+        return found > capacity ? HIDP_STATUS_BUFFER_TOO_SMALL : HIDP_STATUS_SUCCESS;
+    }
+
+    NTSTATUS NTAPI HidP_GetUsageValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
+                                      PULONG value, PHIDP_PREPARSED_DATA data, PCHAR reportChars,
+                                      ULONG length)
+    {
+        if (length == 0)
+            return HIDP_STATUS_INVALID_REPORT_LENGTH;
+        const Preparsed* preparsed = nullptr;
+        NTSTATUS status = checkReport(data, type, length, preparsed);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
+        const Cap* cap = nullptr;
+        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        uint32_t bits = 0;
+        return readValue(*cap, usage, report, length, *value, bits);
+    }
+
+    NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
+                                            PLONG value, PHIDP_PREPARSED_DATA data, PCHAR reportChars,
+                                            ULONG length)
+    {
+        *value = 0;
+        if (length == 0)
+            return HIDP_STATUS_INVALID_REPORT_LENGTH;
+        const Preparsed* preparsed = nullptr;
+        NTSTATUS status = checkReport(data, type, length, preparsed);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
+        const Cap* cap = nullptr;
+        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        ULONG raw = 0;
+        uint32_t bits = 0;
+        status = readValue(*cap, usage, report, length, raw, bits);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        LONG scaled = 0;
+        status = scale(*cap, raw, bits, scaled);
+        if (status == HIDP_STATUS_SUCCESS)
+            *value = scaled;
+        return status;
+    }
+
+    NTSTATUS NTAPI HidP_GetUsageValueArray(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
+                                           PCHAR out, USHORT outLength, PHIDP_PREPARSED_DATA data,
+                                           PCHAR reportChars, ULONG length)
+    {
+        if (length == 0)
+            return HIDP_STATUS_INVALID_REPORT_LENGTH;
+        const Preparsed* preparsed = nullptr;
+        NTSTATUS status = checkReport(data, type, length, preparsed);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
+        const Cap* cap = nullptr;
+        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
+        if (status != HIDP_STATUS_SUCCESS)
+            return status;
+        if (cap->has(kvhid::kCapRange) || cap->reportCount <= 1)
+            return HIDP_STATUS_NOT_VALUE_ARRAY;
+        const uint32_t bits = static_cast<uint32_t>(cap->bitSize) * cap->fieldCount;
+        if ((bits + 7) / 8 > outLength)
+            return HIDP_STATUS_BUFFER_TOO_SMALL;
+        kvhid::copyBits(reinterpret_cast<uint8_t*>(out), outLength, report, length, cap->startBit, bits);
+        return HIDP_STATUS_SUCCESS;
+    }
+
+} // extern "C"

@@ -1,0 +1,66 @@
+// Read access to a preparsed-data block handed in through the API.
+#pragma once
+
+#include "PreparsedLayout.h"
+
+#include <hidpi.h>
+
+#include <cstring>
+
+namespace kvhid
+{
+
+class Preparsed
+{
+public:
+    // The block behind a handle, or nullptr when it is not preparsed data.
+    static const Preparsed* from(PHIDP_PREPARSED_DATA data)
+    {
+        if (!data || std::memcmp(data, kPreparsedMagic, sizeof kPreparsedMagic) != 0)
+            return nullptr;
+        return reinterpret_cast<const Preparsed*>(data);
+    }
+
+    static bool validType(HIDP_REPORT_TYPE type) { return type >= HidP_Input && type <= HidP_Feature; }
+
+    const Header& header() const { return *reinterpret_cast<const Header*>(this); }
+    const Cap* capsBegin(int type) const { return caps() + header().capBegin[type]; }
+    const Cap* capsEnd(int type) const { return caps() + header().capEnd[type]; }
+    const Cap& cap(uint16_t index) const { return caps()[index]; }
+    const Node* nodes() const { return at<Node>(header().nodesOffset); }
+    uint16_t reportLength(int type) const { return header().reportLength[type]; }
+
+    // The caps that name (page, usage) among the indexed value caps of a type.
+    const uint16_t* indexed(int type, uint16_t page, uint16_t usage, uint16_t& count) const
+    {
+        const Header& h = header();
+        const Slot* table = at<Slot>(h.slotsOffset) + h.slotBegin[type];
+        const uint32_t key = slotKey(page, usage);
+        for (uint32_t i = slotHash(key) & h.slotMask[type];; i = (i + 1) & h.slotMask[type])
+        {
+            const Slot& slot = table[i];
+            if (slot.count == 0)
+                break;
+            if (slot.key == key)
+            {
+                count = slot.count;
+                return capList() + slot.first;
+            }
+        }
+        count = 0;
+        return nullptr;
+    }
+
+    const uint16_t* wideBegin(int type) const { return capList() + header().wideBegin[type]; }
+    const uint16_t* wideEnd(int type) const { return capList() + header().wideEnd[type]; }
+
+private:
+    template <class T> const T* at(uint32_t offset) const
+    {
+        return reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(this) + offset);
+    }
+    const Cap* caps() const { return at<Cap>(header().capsOffset); }
+    const uint16_t* capList() const { return at<uint16_t>(header().capListOffset); }
+};
+
+} // namespace kvhid

@@ -1,0 +1,143 @@
+#include "PreparsedBuilder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace kvhid
+{
+namespace
+{
+
+uint32_t roundUp8(uint32_t n)
+{
+    return (n + 7) & ~7u;
+}
+
+uint32_t tableSize(size_t keys)
+{
+    uint32_t size = 1;
+    while (size < keys + keys / 2 + 1)
+        size <<= 1;
+    return size;
+}
+
+bool isIndexedValue(const Cap& cap)
+{
+    return !cap.has(kCapButton) && cap.has(kCapHasUsage);
+}
+
+} // namespace
+
+PreparsedBuilder::PreparsedBuilder(const ParsedCollection& collection) : m_collection(collection) {}
+
+// Each (page, usage) that a value cap can read gets the run of caps naming it,
+// in cap order; wide ranges are listed apart.
+void PreparsedBuilder::indexType(int type, uint16_t capBase)
+{
+    const std::vector<Cap>& caps = m_collection.caps[type];
+    std::map<uint32_t, std::vector<uint16_t>> byUsage;
+    TypeIndex& index = m_index[type];
+    for (size_t i = 0; i < caps.size(); ++i)
+    {
+        const Cap& cap = caps[i];
+        if (!isIndexedValue(cap))
+            continue;
+        const uint16_t capIndex = static_cast<uint16_t>(capBase + i);
+        if (!cap.has(kCapRange))
+        {
+            byUsage[slotKey(cap.usagePage, cap.usageMin)].push_back(capIndex);
+            continue;
+        }
+        if (cap.fieldCount > kMaxIndexedRange)
+        {
+            index.wide.push_back(capIndex);
+            continue;
+        }
+        for (uint32_t k = 0; k < cap.fieldCount; ++k)
+            byUsage[slotKey(cap.usagePage, static_cast<uint16_t>(cap.usageMin + k))].push_back(capIndex);
+    }
+    index.slots.assign(tableSize(byUsage.size()), Slot{0, 0, 0});
+    const uint32_t mask = static_cast<uint32_t>(index.slots.size() - 1);
+    for (const auto& [key, list] : byUsage)
+    {
+        uint32_t at = slotHash(key) & mask;
+        while (index.slots[at].count)
+            at = (at + 1) & mask;
+        index.slots[at] = {key, static_cast<uint16_t>(m_capList.size()), static_cast<uint16_t>(list.size())};
+        m_capList.insert(m_capList.end(), list.begin(), list.end());
+    }
+}
+
+void PreparsedBuilder::fillCounts(Header& header) const
+{
+    for (int type = 0; type < kReportTypes; ++type)
+    {
+        for (const Cap& cap : m_collection.caps[type])
+        {
+            if (!cap.has(kCapHasUsage))
+                continue;
+            ++(cap.has(kCapButton) ? header.buttonCaps[type] : header.valueCaps[type]);
+            header.dataIndices[type] += cap.has(kCapRange) ? cap.dataIndexMax - cap.dataIndexMin + 1 : 1;
+        }
+    }
+}
+
+std::vector<uint8_t> PreparsedBuilder::build()
+{
+    Header header{};
+    std::memcpy(header.magic, kPreparsedMagic, sizeof header.magic);
+    header.usage = m_collection.usage;
+    header.usagePage = m_collection.usagePage;
+
+    std::vector<Cap> caps;
+    for (int type = 0; type < kReportTypes; ++type)
+    {
+        const std::vector<Cap>& typeCaps = m_collection.caps[type];
+        if (caps.size() + typeCaps.size() > 0xFFFF)
+            return {};
+        header.reportLength[type] = m_collection.reportLength[type];
+        header.capBegin[type] = static_cast<uint16_t>(caps.size());
+        indexType(type, header.capBegin[type]);
+        caps.insert(caps.end(), typeCaps.begin(), typeCaps.end());
+        header.capEnd[type] = static_cast<uint16_t>(caps.size());
+    }
+    fillCounts(header);
+
+    uint32_t slotCount = 0;
+    for (int type = 0; type < kReportTypes; ++type)
+    {
+        header.slotBegin[type] = slotCount;
+        header.slotMask[type] = static_cast<uint32_t>(m_index[type].slots.size() - 1);
+        slotCount += static_cast<uint32_t>(m_index[type].slots.size());
+        header.wideBegin[type] = static_cast<uint16_t>(m_capList.size());
+        m_capList.insert(m_capList.end(), m_index[type].wide.begin(), m_index[type].wide.end());
+        header.wideEnd[type] = static_cast<uint16_t>(m_capList.size());
+    }
+    header.capCount = static_cast<uint16_t>(caps.size());
+    header.nodeCount = static_cast<uint16_t>(m_collection.nodes.size());
+    header.slotCount = slotCount;
+    header.capListCount = static_cast<uint32_t>(m_capList.size());
+    header.capsOffset = roundUp8(sizeof(Header));
+    header.nodesOffset = roundUp8(header.capsOffset + static_cast<uint32_t>(caps.size() * sizeof(Cap)));
+    header.slotsOffset =
+        roundUp8(header.nodesOffset + header.nodeCount * static_cast<uint32_t>(sizeof(Node)));
+    header.capListOffset = roundUp8(header.slotsOffset + slotCount * static_cast<uint32_t>(sizeof(Slot)));
+    const uint64_t size = header.capListOffset + static_cast<uint64_t>(m_capList.size()) * sizeof(uint16_t);
+    if (size > 0xFFFF || m_capList.size() > 0xFFFF)
+        return {};
+    header.size = static_cast<uint32_t>(size);
+
+    std::vector<uint8_t> block(header.size, 0);
+    std::memcpy(block.data(), &header, sizeof header);
+    std::memcpy(block.data() + header.capsOffset, caps.data(), caps.size() * sizeof(Cap));
+    std::memcpy(block.data() + header.nodesOffset, m_collection.nodes.data(),
+                header.nodeCount * sizeof(Node));
+    for (int type = 0; type < kReportTypes; ++type)
+        std::memcpy(block.data() + header.slotsOffset + header.slotBegin[type] * sizeof(Slot),
+                    m_index[type].slots.data(), m_index[type].slots.size() * sizeof(Slot));
+    std::memcpy(block.data() + header.capListOffset, m_capList.data(), m_capList.size() * sizeof(uint16_t));
+    return block;
+}
+
+} // namespace kvhid

@@ -1,0 +1,135 @@
+// The layout of a preparsed-data block: one self-contained, pointer-free
+// block per top-level collection, so that it can be copied with memcpy.
+//
+//   Header | Cap[capCount] | Node[nodeCount] | Slot[slotCount] | uint16 capList[capListCount]
+//
+// Caps hold the input caps, then the output caps, then the feature caps, each
+// group in the order the HidP_*Caps functions return them. Slots and capList
+// form a hash index from (report type, usage page, usage) to the value caps
+// that name that usage, so that a value lookup costs the same however many
+// value caps the collection has.
+#pragma once
+
+#include <cstdint>
+
+namespace kvhid
+{
+
+constexpr char kPreparsedMagic[8] = {'K', 'v', 'H', 'i', 'd', 'P', 'D', '1'};
+constexpr int kReportTypes = 3;
+
+enum CapFlag : uint16_t
+{
+    kCapRange = 0x0001,
+    kCapStringRange = 0x0002,
+    kCapDesignatorRange = 0x0004,
+    kCapAbsolute = 0x0008,
+    kCapButton = 0x0010,
+    kCapArray = 0x0020,
+    kCapHasUsage = 0x0040, // a cap without any usage (padding) is never returned
+    kCapAlias = 0x0080,
+    kCapHasNull = 0x0100,
+};
+
+// One button or value capability.
+struct Cap
+{
+    uint16_t usagePage;
+    uint16_t usageMin;
+    uint16_t usageMax;
+    uint16_t stringMin;
+    uint16_t stringMax;
+    uint16_t designatorMin;
+    uint16_t designatorMax;
+    uint16_t dataIndexMin;
+    uint16_t dataIndexMax;
+    uint16_t linkCollection;
+    uint16_t linkUsage;
+    uint16_t linkUsagePage;
+    uint16_t bitField;
+    uint16_t bitSize;
+    uint16_t reportCount; // as HIDP_VALUE_CAPS reports it
+    uint16_t fieldCount;  // fields of the report this cap reads: never beyond the main item
+    uint16_t flags;
+    uint8_t reportId;
+    uint8_t reserved;
+    uint32_t startBit;  // offset of the first field in the report, report-ID byte included
+    uint32_t arrayBase; // array caps: index of usageMin in the main item's usage list
+    int32_t logicalMin;
+    int32_t logicalMax;
+    int32_t physicalMin;
+    int32_t physicalMax;
+    uint32_t units;
+    uint32_t unitsExp;
+
+    bool has(CapFlag flag) const { return (flags & flag) != 0; }
+};
+
+struct Node
+{
+    uint16_t usage;
+    uint16_t usagePage;
+    uint16_t parent;
+    uint16_t childCount;
+    uint16_t nextSibling;
+    uint16_t firstChild;
+    uint8_t collectionType;
+    uint8_t isAlias;
+    uint16_t reserved;
+};
+
+// A hash slot: the value caps that name one (page, usage), as a run of
+// capList, in cap order. count == 0 marks an empty slot.
+struct Slot
+{
+    uint32_t key;
+    uint16_t first;
+    uint16_t count;
+};
+
+// Value ranges up to this many usages enter the index usage by usage; wider
+// ones are listed apart and checked one by one.
+constexpr uint32_t kMaxIndexedRange = 16;
+
+struct Header
+{
+    char magic[8];
+    uint32_t size;
+    uint16_t usage;
+    uint16_t usagePage;
+    uint16_t reportLength[kReportTypes];
+    uint16_t capBegin[kReportTypes];
+    uint16_t capEnd[kReportTypes];
+    uint16_t buttonCaps[kReportTypes];
+    uint16_t valueCaps[kReportTypes];
+    uint16_t dataIndices[kReportTypes];
+    // Value caps whose usage range is too wide to enter in the index:
+    // capList[wideBegin[t] .. wideEnd[t]) lists them, in cap order.
+    uint16_t wideBegin[kReportTypes];
+    uint16_t wideEnd[kReportTypes];
+    uint16_t nodeCount;
+    uint16_t capCount;
+    uint32_t slotBegin[kReportTypes]; // each type's table: slotMask[t] + 1 slots (a power of two)
+    uint32_t slotMask[kReportTypes];
+    uint32_t slotCount;
+    uint32_t capListCount;
+    uint32_t capsOffset;
+    uint32_t nodesOffset;
+    uint32_t slotsOffset;
+    uint32_t capListOffset;
+};
+
+inline uint32_t slotKey(uint16_t page, uint16_t usage)
+{
+    return static_cast<uint32_t>(page) << 16 | usage;
+}
+
+inline uint32_t slotHash(uint32_t key)
+{
+    key ^= key >> 16;
+    key *= 0x7feb352du;
+    key ^= key >> 15;
+    return key;
+}
+
+} // namespace kvhid

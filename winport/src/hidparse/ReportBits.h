@@ -1,0 +1,50 @@
+// Reading bit fields out of a report, never beyond its length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace kvhid
+{
+
+// The count (0..32) bits at startBit, least significant first; bits beyond
+// length read as 0.
+inline uint32_t readBits(const uint8_t* report, size_t length, uint32_t startBit, uint32_t count)
+{
+    const size_t first = startBit / 8;
+    const uint32_t shift = startBit % 8;
+    uint64_t word = 0;
+    if (first + 8 <= length)
+    {
+        std::memcpy(&word, report + first, 8); // little-endian hosts only
+    }
+    else
+    {
+        for (size_t i = 0; i < 5 && first + i < length; ++i)
+            word |= static_cast<uint64_t>(report[first + i]) << (8 * i);
+    }
+    word >>= shift;
+    return count >= 32 ? static_cast<uint32_t>(word) : static_cast<uint32_t>(word & ((1ull << count) - 1));
+}
+
+inline bool readBit(const uint8_t* report, size_t length, uint32_t bit)
+{
+    return bit / 8 < length && (report[bit / 8] >> (bit % 8) & 1);
+}
+
+// Copies count bits at startBit into out (zero-filled first), packed from bit 0.
+inline void copyBits(uint8_t* out, size_t outLength, const uint8_t* report, size_t length, uint32_t startBit,
+                     uint32_t count)
+{
+    std::memset(out, 0, outLength);
+    for (uint32_t done = 0; done < count; done += 8)
+    {
+        const uint32_t n = count - done < 8 ? count - done : 8;
+        const size_t byte = done / 8;
+        if (byte < outLength)
+            out[byte] = static_cast<uint8_t>(readBits(report, length, startBit + done, n));
+    }
+}
+
+} // namespace kvhid

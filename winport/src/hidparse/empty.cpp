@@ -1,1 +1,0 @@
-// Placeholder until the parser lands; removed with it.
