@@ -1,0 +1,87 @@
+#include "KvCommon.h"
+#include "KvLockPrimitive.h"
+
+namespace
+{
+constexpr ULONG kWaitTimeout = 258; // WAIT_TIMEOUT
+constexpr ULONG kInvalidHandle = 6; // ERROR_INVALID_HANDLE
+constexpr ULONG kNotOwner = 288;    // ERROR_NOT_OWNER
+} // namespace
+
+LONG CLock::CreateLockPrimitiveEx(KVLOCK* primitive, const char* name, enLockType_t type)
+{
+    *primitive = new KvLockPrimitive(name, type);
+    return 0;
+}
+
+void CLock::DeleteLockPrimitive(KVLOCK* primitive)
+{
+    if (*primitive == nullptr)
+        return;
+    if ((*primitive)->OwnedByCurrentThread())
+        KvDebugLog(TEXT("CLock: \"%hs\" deleted while held\n"), (*primitive)->name.c_str());
+    delete *primitive;
+    *primitive = nullptr;
+}
+
+bool CLock::IsOwnedByCurrentThread(KVLOCK* primitive)
+{
+    return *primitive != nullptr && (*primitive)->OwnedByCurrentThread();
+}
+
+CLock::CLock(KVLOCK* primitive, const char* operation, bool adoptHold, bool lockNow, DWORD timeoutMs)
+    : m_primitive(primitive), m_operation(operation), m_holds(0), m_keep(false)
+{
+    if (adoptHold)
+    {
+        // Take over the hold that this thread kept with KeepLockedOnRelease.
+        if (IsOwnedByCurrentThread(primitive))
+            m_holds = 1;
+        else
+            KvDebugLog(TEXT("CLock: \"%hs\" has no hold to adopt\n"), operation);
+    }
+    else if (lockNow)
+    {
+        Lock(operation, timeoutMs);
+    }
+}
+
+CLock::~CLock()
+{
+    if (m_keep)
+        return;
+    while (m_holds != 0)
+        UnLock();
+}
+
+ULONG CLock::Lock(const char* operation, DWORD timeoutMs)
+{
+    KvLockPrimitive* lock = *m_primitive;
+    if (lock == nullptr)
+    {
+        KvDebugLog(TEXT("CLock: \"%hs\" has no lock primitive\n"), operation);
+        return kInvalidHandle;
+    }
+    if (!lock->Acquire(timeoutMs))
+    {
+        if (timeoutMs != 0)
+            KvDebugLog(TEXT("CLock: \"%hs\" gave up waiting for \"%hs\" after %u ms\n"), operation,
+                       lock->name.c_str(), timeoutMs);
+        return kWaitTimeout;
+    }
+    ++m_holds;
+    return 0;
+}
+
+ULONG CLock::UnLock()
+{
+    if (m_holds == 0 || *m_primitive == nullptr || !(*m_primitive)->Release())
+        return kNotOwner;
+    --m_holds;
+    return 0;
+}
+
+void CLock::KeepLockedOnRelease(bool keep)
+{
+    m_keep = keep;
+}

@@ -1,0 +1,100 @@
+#include "KvCommon.h"
+#include "KvWideFormatter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace
+{
+struct LogState
+{
+    std::mutex mutex;
+    KvLogSink sink = nullptr;
+    void* context = nullptr;
+};
+
+LogState& State()
+{
+    static LogState state;
+    return state;
+}
+
+#if !defined(_WIN32)
+// UTF-16 to UTF-8 for the terminal; unpaired surrogates become U+FFFD.
+std::string ToUtf8(LPCWSTR text)
+{
+    std::string out;
+    for (size_t i = 0; text[i]; ++i)
+    {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        if (c < 0x80)
+            out.push_back(static_cast<char>(c));
+        else if (c < 0x800)
+        {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+        else if (c < 0x10000)
+        {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+        else
+        {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+#endif
+
+void Emit(LPCWSTR line)
+{
+    LogState& state = State();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    if (state.sink)
+    {
+        state.sink(line, state.context);
+        return;
+    }
+#if defined(_WIN32)
+    OutputDebugStringW(line);
+#else
+    static const bool toStderr = std::getenv("KVHID_LOG") != nullptr;
+    if (toStderr)
+        std::fputs(ToUtf8(line).c_str(), stderr);
+#endif
+}
+} // namespace
+
+void KvDebugLog(LPCWSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const KvWideFormatter::Text line = KvWideFormatter::Format(format, args);
+    va_end(args);
+    Emit(line.c_str());
+}
+
+void KvDebugLogString(LPCWSTR text)
+{
+    Emit(text);
+}
+
+void KvDebugLogSetSink(KvLogSink sink, void* context)
+{
+    LogState& state = State();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    state.sink = sink;
+    state.context = context;
+}

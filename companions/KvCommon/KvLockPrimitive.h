@@ -1,0 +1,32 @@
+// The re-entrant primitive behind CLock: one owner thread at a time, with a hold count.
+#pragma once
+
+#include "KvCommon.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct KvLockPrimitive
+{
+    KvLockPrimitive(const char* lockName, enLockType_t lockType)
+        : name(lockName ? lockName : ""), type(lockType)
+    {
+    }
+
+    // Takes one hold, waiting at most timeoutMs when another thread owns the primitive.
+    bool Acquire(DWORD timeoutMs);
+    // Drops one hold of the calling thread; false when it has none.
+    bool Release();
+    bool OwnedByCurrentThread();
+
+    const std::string name;
+    const enLockType_t type;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::thread::id m_owner;
+    unsigned m_count = 0;
+};

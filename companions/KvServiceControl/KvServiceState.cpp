@@ -1,0 +1,196 @@
+#include "KvServiceState.h"
+
+#include "KvCommon.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace
+{
+// How long disconnecting waits for a notification that is being delivered.
+constexpr auto kDeliveryWait = std::chrono::seconds(10);
+constexpr DWORD kInvalidParameter = 87; // ERROR_INVALID_PARAMETER
+
+#if defined(_WIN32)
+// The notification thread runs this DLL's code until it has returned; keep the DLL loaded for good so that
+// an unload under the loader lock can never pull the code from under it.
+void PinModule()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&PinModule), &self);
+}
+#endif
+} // namespace
+
+KvServiceState& KvServiceState::Instance()
+{
+    static KvServiceState state;
+    return state;
+}
+
+DWORD KvServiceState::Status(KvSimCall call)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return callStatus[static_cast<int>(call)];
+}
+
+DWORD KvServiceState::Connect()
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    if (DWORD status = callStatus[static_cast<int>(KvSimCall::InitializeStatus)])
+        return status;
+    if (m_connected)
+        return 0;
+#if defined(_WIN32)
+    PinModule();
+#endif
+    m_connected = true;
+    ++m_runningThreads;
+    m_thread = std::thread(&KvServiceState::Run, this, m_generation);
+    return 0;
+}
+
+void KvServiceState::Disconnect()
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    m_connected = false;
+    m_handler = nullptr;
+    m_context = nullptr;
+    dropped += static_cast<unsigned>(m_queue.size());
+    m_queue.clear();
+    m_idle.notify_all();
+    StopThread(guard);
+}
+
+// Ends the notification thread. Waits a bounded time for a running notification, and never for the
+// calling thread itself: a disconnect from inside a notification lets that thread end after it.
+void KvServiceState::StopThread(std::unique_lock<std::mutex>& guard)
+{
+    if (!m_thread.joinable())
+        return;
+    ++m_generation;
+    m_wake.notify_all();
+    if (m_thread.get_id() == std::this_thread::get_id())
+    {
+        m_thread.detach();
+        return;
+    }
+    if (!m_idle.wait_for(guard, kDeliveryWait, [this] { return m_runningThreads == 0; }))
+    {
+        KvDebugLog(TEXT("KvServiceControl: a notification is still running after %d s; not waiting longer\n"),
+                   static_cast<int>(kDeliveryWait.count()));
+        m_thread.detach();
+        return;
+    }
+    std::thread finished = std::move(m_thread);
+    guard.unlock();
+    finished.join();
+    guard.lock();
+}
+
+void KvServiceState::SetHandler(KvSCNotificationHandler handler, void* context)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    m_handler = handler;
+    m_context = context;
+}
+
+bool KvServiceState::Connected()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return m_connected;
+}
+
+bool KvServiceState::HasHandler()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return m_handler != nullptr;
+}
+
+void KvServiceState::Post(DWORD code, DWORD param, const void* data, size_t size)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    if (!m_connected || m_handler == nullptr)
+    {
+        ++dropped;
+        return;
+    }
+    Notification n{code, param, {}};
+    if (data && size)
+        n.data.assign(static_cast<const unsigned char*>(data),
+                      static_cast<const unsigned char*>(data) + size);
+    m_queue.push_back(std::move(n));
+    m_wake.notify_all();
+}
+
+bool KvServiceState::WaitIdle(DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [this] { return m_queue.empty() && !m_delivering; });
+}
+
+void KvServiceState::Run(unsigned generation)
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    for (;;)
+    {
+        m_wake.wait(guard, [&] { return m_generation != generation || !m_queue.empty(); });
+        if (m_generation != generation)
+            break;
+        Notification n = std::move(m_queue.front());
+        m_queue.pop_front();
+        KvSCNotificationHandler handler = m_handler;
+        void* context = m_context;
+        if (handler == nullptr)
+        {
+            ++dropped;
+            m_idle.notify_all();
+            continue;
+        }
+        m_delivering = true;
+        guard.unlock();
+        handler(context, static_cast<_enKvServiceNotification>(n.code), n.param,
+                n.data.empty() ? nullptr : n.data.data());
+        guard.lock();
+        m_delivering = false;
+        ++delivered;
+        m_idle.notify_all();
+    }
+    --m_runningThreads;
+    m_idle.notify_all();
+}
+
+void* KvServiceState::HandOut(const void* source, size_t bytes)
+{
+    void* block = std::malloc(bytes ? bytes : 1);
+    if (block == nullptr)
+        return nullptr;
+    std::memcpy(block, source, bytes);
+    std::lock_guard<std::mutex> guard(mutex);
+    m_blocks.insert(block);
+    return block;
+}
+
+DWORD KvServiceState::Free(void* block)
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (m_blocks.erase(block) == 0)
+            return kInvalidParameter;
+    }
+    std::free(block);
+    return 0;
+}
+
+unsigned KvServiceState::LiveBlocks()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return static_cast<unsigned>(m_blocks.size());
+}

@@ -1,0 +1,72 @@
+// The state of the simulated service and its notification thread.
+#pragma once
+
+#include "KvSimService.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+class KvServiceState
+{
+public:
+    static KvServiceState& Instance();
+
+    struct FilteredDevice
+    {
+        DWORD id;
+        bool hasName;
+        std::basic_string<WCHAR> name;
+        _stHidPhysicalInputData caps;
+    };
+
+    std::mutex mutex;
+    DWORD callStatus[static_cast<int>(KvSimCall::Count)] = {};
+    bool scriptRunning = false;
+    bool virtualKeyboard = true;
+    bool virtualMouse = true;
+    std::vector<FilteredDevice> devices;
+    unsigned dropped = 0;
+    unsigned delivered = 0;
+
+    DWORD Status(KvSimCall call);
+    DWORD Connect();
+    void Disconnect();
+    void SetHandler(KvSCNotificationHandler handler, void* context);
+    bool Connected();
+    bool HasHandler();
+    void Post(DWORD code, DWORD param, const void* data, size_t size);
+    bool WaitIdle(DWORD timeoutMs);
+
+    // Blocks handed to the caller, returned through KvSCFree.
+    void* HandOut(const void* source, size_t bytes);
+    DWORD Free(void* block);
+    unsigned LiveBlocks();
+
+private:
+    struct Notification
+    {
+        DWORD code;
+        DWORD param;
+        std::vector<unsigned char> data;
+    };
+
+    void Run(unsigned generation);
+    void StopThread(std::unique_lock<std::mutex>& guard);
+
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<Notification> m_queue;
+    bool m_connected = false;
+    bool m_delivering = false;
+    unsigned m_generation = 0; // a thread serves while the generation it started with is current
+    unsigned m_runningThreads = 0;
+    std::thread m_thread;
+    KvSCNotificationHandler m_handler = nullptr;
+    void* m_context = nullptr;
+    std::set<void*> m_blocks;
+};

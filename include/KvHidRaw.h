@@ -1,0 +1,214 @@
+/*
+ * KvHidRaw: raw access to a PC's input devices for game-controller applications.
+ *
+ * One interface serves three sources of devices:
+ *   - physical HID devices (identifiers 0 to 63, their positions in the device table),
+ *   - the virtual keyboard and mouse (VIRTUAL_KEYBOARD_ID, VIRTUAL_MOUSE_ID),
+ *   - devices filtered by the input-filtering service while a script runs there
+ *     (identifiers with a bit of FILTERED_DEVICE_FLAG set).
+ *
+ * Usable from C and C++; needs no <windows.h>. Every export returns a status (0 = success, otherwise a
+ * Win32 error code, or a code of the service or of DirectInput passed through) and never throws.
+ * Out-parameters are cleared on entry and must point to valid storage; they are not tested for null.
+ * Every list, name or capability array handed out is a new block owned by the application, returned with
+ * KvHRFree or KvHRFreeWithTag; the constant names ("Virtual Keyboard", "Virtual Mouse", key names) belong
+ * to the library and are never freed.
+ *
+ * Calling exports from callbacks: an export called from inside a library callback, on that callback's
+ * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
+ * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
+ * would outside the callback.
+ */
+#ifndef KVHIDRAW_H
+#define KVHIDRAW_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C"
+{
+#endif
+
+/* UTF-16 text: the same type as WCHAR of each build. */
+#if defined(_WIN32)
+    typedef wchar_t KvHRWChar;
+#define KVHR_CALL __stdcall
+#else
+#ifdef __cplusplus
+typedef char16_t KvHRWChar;
+#else
+typedef uint16_t KvHRWChar;
+#endif
+#define KVHR_CALL
+#endif
+
+#if defined(KVHIDRAW_BUILD)
+#if defined(_WIN32)
+#define KVHR_API
+#else
+#define KVHR_API __attribute__((visibility("default")))
+#endif
+#elif defined(_WIN32)
+#define KVHR_API __declspec(dllimport)
+#else
+#define KVHR_API
+#endif
+
+#if defined(__cplusplus)
+#define KVHR_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define KVHR_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+/* Device identifiers. */
+#define VIRTUAL_KEYBOARD_ID 0x100u
+#define VIRTUAL_MOUSE_ID 0x101u
+#define FILTERED_DEVICE_FLAG 0x00FF0000u
+#define MAX_HID_DEVICES 64u
+#define MAX_FILTERED_DEVICES 16u
+
+/* Events of the notification handler. */
+#define NOTIF_DEVICE_ADDED 0u   /* value: the new device's position */
+#define NOTIF_DEVICE_REMOVED 1u /* value: the former position */
+#define NOTIF_SCRIPT_STATE 2u   /* value: 1 a script runs, 0 none */
+
+/* Status codes returned by the exports (Win32 values). */
+#define KVHR_ERROR_SUCCESS 0u
+#define KVHR_ERROR_CALL_NOT_IMPLEMENTED 120u
+#define KVHR_ERROR_INVALID_PARAMETER 87u
+#define KVHR_ERROR_INSUFFICIENT_BUFFER 122u
+#define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u
+#define KVHR_ERROR_NOT_FOUND 1168u
+#define KVHR_ERROR_ALREADY_INITIALIZED 1247u
+#define KVHR_ERROR_UNIDENTIFIED_ERROR 1287u
+
+#pragma pack(push, 1)
+
+    /* One input of a device: a button, an axis or a hat switch. 20 bytes. */
+    typedef struct _stHidCapability
+    {
+        uint16_t usage;
+        uint16_t usagePage;
+        uint8_t isAbsolute; /* nonzero: absolute values; 0: relative */
+        uint8_t reserved[3];
+        int32_t minValue;
+        int32_t maxValue; /* minValue <= maxValue; buttons: 0 and 128 */
+        uint32_t index;   /* instance number among inputs with the same usagePage and usage */
+    } _stHidCapability;
+
+    /* The current value of one input. 16 bytes. */
+    typedef struct _stHidValue
+    {
+        uint16_t usage;
+        uint16_t usagePage;
+        uint32_t value;      /* raw: buttons 1 down / 0 up; values the unsigned field of the report */
+        int32_t scaledValue; /* buttons 1 / 0; values the signed value the HID parser derives */
+        uint32_t index;
+    } _stHidValue;
+
+#pragma pack(pop)
+
+    KVHR_STATIC_ASSERT(sizeof(_stHidCapability) == 20, "_stHidCapability is 20 bytes");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, usage) == 0, "usage at 0");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, usagePage) == 2, "usagePage at 2");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, isAbsolute) == 4, "isAbsolute at 4");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, minValue) == 8, "minValue at 8");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, maxValue) == 12, "maxValue at 12");
+    KVHR_STATIC_ASSERT(offsetof(_stHidCapability, index) == 16, "index at 16");
+    KVHR_STATIC_ASSERT(sizeof(_stHidValue) == 16, "_stHidValue is 16 bytes");
+    KVHR_STATIC_ASSERT(offsetof(_stHidValue, usage) == 0, "usage at 0");
+    KVHR_STATIC_ASSERT(offsetof(_stHidValue, usagePage) == 2, "usagePage at 2");
+    KVHR_STATIC_ASSERT(offsetof(_stHidValue, value) == 4, "value at 4");
+    KVHR_STATIC_ASSERT(offsetof(_stHidValue, scaledValue) == 8, "scaledValue at 8");
+    KVHR_STATIC_ASSERT(offsetof(_stHidValue, index) == 12, "index at 12");
+
+    /*
+     * Receives every input's value of one device. The records belong to the library and are valid only during
+     * the call. Physical devices call it on their own read thread after each report and once when polling
+     * stops, with no library lock held; deliveries of one device never overlap.
+     */
+    typedef void(KVHR_CALL* ReadDeviceValuesCallback)(void* context, const _stHidValue* values,
+                                                      uint32_t count);
+
+    /*
+     * Hears of device additions and removals and of script-state changes (NOTIF_*). Called on the thread that
+     * reports the event (inside KvHRInitialize and KvHRUpdateHidDevicesList on the caller's thread, on the
+     * library's message thread, or on a thread of the filtering service), one event at a time per source.
+     */
+    typedef void(KVHR_CALL* NotificationHandler)(uint32_t event, uint32_t value, void* context);
+
+    /* ---- Start, stop and memory ---- */
+
+    /*
+     * Starts the library: the physical devices (every device present is announced with NOTIF_DEVICE_ADDED if
+     * a handler is set), the virtual devices and the filter mode (its script state is announced with
+     * NOTIF_SCRIPT_STATE). Returns 0, KVHR_ERROR_ALREADY_INITIALIZED when already started, or the filtering
+     * service's error code. Failures of the physical or virtual side are not reported.
+     */
+    KVHR_API uint32_t KVHR_CALL KvHRInitialize(void);
+
+    /* Stops notifications, the virtual devices and the filter mode; open devices stay open. Always 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRUnInitialize(void);
+
+    /* Allocates a block that KvHRFree releases; a null tag stands for "KvSCAllocate". */
+    KVHR_API void* KVHR_CALL KvHRAllocate(uint64_t bytes, const KvHRWChar* tag);
+
+    /* Releases a block handed out by the library or by KvHRAllocate. 0 on success. */
+    KVHR_API int32_t KVHR_CALL KvHRFree(void* block);
+    KVHR_API int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag);
+
+    /* ---- Device queries ---- */
+
+    /* Enumerates the HID devices again, whether or not the library is started. Returns 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void);
+
+    /* The positions of the open physical devices, ascending; a null list with a count of 0 when there is
+     * none. */
+    KVHR_API uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count);
+
+    /*
+     * The device's name: a new block, except for the virtual devices' constant names. Returns 0,
+     * KVHR_ERROR_NOT_FOUND, or the error of the name lookup.
+     */
+    KVHR_API uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name);
+
+    /* The device's inputs as a new array of count records (null when 0). Returns 0 or KVHR_ERROR_NOT_FOUND.
+     */
+    KVHR_API uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps,
+                                                          uint32_t* count);
+
+    /* Whether a physical device is one of the maker's virtual HID devices. 0, 87 (not physical) or 1168. */
+    KVHR_API uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual);
+
+    /* ---- Input and notifications ---- */
+
+    /* Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on. */
+    KVHR_API uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll);
+
+    /* Registers the callback that receives the device's values; a null callback stops deliveries. */
+    KVHR_API uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id,
+                                                                ReadDeviceValuesCallback callback,
+                                                                void* context);
+
+    /* Sets the one notification handler of the library (null silences it). Returns 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context);
+
+    /* Asks the filtering service whether a script runs. Returns 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRFilterGetScriptRunning(uint8_t* running);
+
+    /* The identifiers of the filtered devices (FILTERED_DEVICE_FLAG set). 0 or the service's error code. */
+    KVHR_API uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count);
+
+    /* VIRTUAL_KEYBOARD_ID and/or VIRTUAL_MOUSE_ID, as the service reports them present. Returns 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRDirectInputGetVirtualDevicesList(uint32_t** list, uint32_t* count);
+
+    /* The constant name of a DirectInput key code (1 to 237), "???" otherwise. Returns 0. */
+    KVHR_API uint32_t KVHR_CALL KvHRDirectInputGetVirtualKeyboardBtnsName(uint32_t key,
+                                                                          const KvHRWChar** name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KVHIDRAW_H */

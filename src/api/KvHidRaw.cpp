@@ -1,0 +1,240 @@
+// The library frame: every global object (in the order of their construction), the entry point and the
+// seventeen exports.
+#include <windows.h>
+
+#include "KvHidRaw.h"
+
+#include "KvCallbackScope.h"
+#include "KvCheck.h"
+#include "KvCommon.h"
+#include "KvDevNotifications.h"
+#include "KvExportLock.h"
+#include "KvGlobals.h"
+#include "KvHidDeviceMgmt.h"
+#include "KvHidDirectInput.h"
+#include "KvHidFilterMgmt.h"
+#include "KvServiceControl.h"
+
+// ---- Global objects. Static construction runs in this order and teardown in the reverse one. ----
+
+KVLOCK CKvDevNotifications::m_hWindowAssociation = CKvDevNotifications::CreateWindowAssociationLock();
+_stWindowAssociation CKvDevNotifications::m_windowAssociations[CKvDevNotifications::MAX_WINDOW_ASSOCIATIONS] =
+    {};
+LONG CKvDevNotifications::m_instanceCount = 0;
+
+CKvHidDeviceMgmt hidDeviceMgmt;
+CKvHidFilterMgmt hidFilterMgmt;
+CKvHidDirectInput hidDirectInput;
+
+// Created by the first process attach, deleted by the last detach.
+KVLOCK dllCallLock = nullptr;
+DWORD dllAttachCount = 0;
+
+// ---- Entry point ----
+
+namespace
+{
+void StopOnLastDetach()
+{
+    if (hidDeviceMgmt.IsStarted())
+        hidDeviceMgmt.Stop();
+    KvSCUnInitialize();
+    hidFilterMgmt.MarkStopped();
+    hidDirectInput.DeletePollingQueue();
+    CLock::DeleteLockPrimitive(&dllCallLock);
+}
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    switch (reason)
+    {
+        case DLL_PROCESS_ATTACH:
+            if (dllAttachCount == 0)
+                CLock::CreateLockPrimitiveEx(&dllCallLock, "&dllCallLock", enLockTypeCallLock);
+            ++dllAttachCount;
+            break;
+        case DLL_PROCESS_DETACH:
+            if (--dllAttachCount == 0)
+                StopOnLastDetach();
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+#if !defined(_WIN32)
+// The native build has no loader calling DllMain: this object, constructed after every global above and
+// destroyed before them, gives the same order: construction, attach ... detach, teardown.
+namespace
+{
+struct CKvNativeLoader
+{
+    CKvNativeLoader() { DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); }
+    ~CKvNativeLoader() { DllMain(nullptr, DLL_PROCESS_DETACH, nullptr); }
+} nativeLoader;
+} // namespace
+#endif
+
+// ---- Start, stop and memory ----
+
+uint32_t KVHR_CALL KvHRInitialize(void)
+{
+    CKvExportLock lock("KvHRInitialize");
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
+}
+
+uint32_t KVHR_CALL KvHRUnInitialize(void)
+{
+    CKvExportLock lock("KvHRUnInitialize");
+    if (hidDeviceMgmt.IsStarted())
+        hidDeviceMgmt.Stop();
+    hidDirectInput.DeletePollingQueue();
+    KvSCUnInitialize();
+    hidFilterMgmt.MarkStopped();
+    return ERROR_SUCCESS;
+}
+
+void* KVHR_CALL KvHRAllocate(uint64_t bytes, const KvHRWChar* tag)
+{
+    return DllAlloc::Allocate(static_cast<SIZE_T>(bytes), tag ? tag : TEXT("KvSCAllocate"));
+}
+
+int32_t KVHR_CALL KvHRFree(void* block)
+{
+    return DllAlloc::Free(block, nullptr);
+}
+
+int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
+{
+    return DllAlloc::Free(block, tag);
+}
+
+// ---- Device queries ----
+
+// The device table, device names and capabilities arrive with the physical-device work.
+uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
+{
+    CKvExportLock lock("KvHRUpdateHidDevicesList");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
+{
+    *list = nullptr;
+    *count = 0;
+    CKvExportLock lock("KvHRGetDevicesList");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t, KvHRWChar** name)
+{
+    *name = nullptr;
+    CKvExportLock lock("KvHRGetDeviceName");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t, _stHidCapability** caps, uint32_t* count)
+{
+    *caps = nullptr;
+    *count = 0;
+    CKvExportLock lock("KvHRGetDeviceCapabilities");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t, uint8_t* isVirtual)
+{
+    *isVirtual = 0;
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// ---- Input and notifications ----
+
+uint32_t KVHR_CALL KvHRSetPolling(uint32_t, uint8_t)
+{
+    CKvExportLock lock("KvHRSetPolling");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t, ReadDeviceValuesCallback, void*)
+{
+    CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context)
+{
+    // The two handler locks are taken one after the other, never together.
+    hidDeviceMgmt.SetNotificationHandler(handler, context);
+    hidFilterMgmt.SetNotificationHandler(handler, context);
+    return ERROR_SUCCESS;
+}
+
+uint32_t KVHR_CALL KvHRFilterGetScriptRunning(uint8_t* running)
+{
+    CKvExportLock lock("KvHRFilterGetScriptRunning");
+    *running = static_cast<uint8_t>(hidFilterMgmt.ReadScriptState());
+    return ERROR_SUCCESS;
+}
+
+uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count)
+{
+    *list = nullptr;
+    *count = 0;
+    CKvExportLock lock("KvHRFilterGetDevicesList");
+    DWORD* serviceIds = nullptr;
+    int n = static_cast<int>(MAX_FILTERED_DEVICES);
+    const DWORD hRes = KvSCStatusGetSelectedDevices(&serviceIds, &n);
+    if (hRes != ERROR_SUCCESS)
+    {
+        KV_VERIFY(hRes);
+        return hRes;
+    }
+    if (n <= 0)
+        return ERROR_SUCCESS;
+    // A service that answers with more than the capacity is cut to the capacity.
+    const int kept = n < static_cast<int>(MAX_FILTERED_DEVICES) ? n : static_cast<int>(MAX_FILTERED_DEVICES);
+    uint32_t ids[MAX_FILTERED_DEVICES];
+    for (int i = 0; i < kept; ++i)
+        ids[i] = serviceIds[i] | FILTERED_DEVICE_FLAG;
+    KvSCFree(serviceIds);
+    *list = static_cast<uint32_t*>(
+        DllAlloc::MemCopyAlloc(ids, kept * sizeof(uint32_t), TEXT("KvHRFilterGetDevicesList")));
+    *count = static_cast<uint32_t>(kept);
+    return ERROR_SUCCESS;
+}
+
+uint32_t KVHR_CALL KvHRDirectInputGetVirtualDevicesList(uint32_t** list, uint32_t* count)
+{
+    *list = nullptr;
+    *count = 0;
+    CKvExportLock lock("KvHRDirectInputGetVirtualDevicesList");
+    uint32_t ids[2];
+    uint32_t n = 0;
+    _stHidInputData* data = nullptr;
+    if (KvSCStatusGetVirtualKeyboardCapabilities(&data) == ERROR_SUCCESS)
+    {
+        ids[n++] = VIRTUAL_KEYBOARD_ID;
+        KvSCFree(data);
+    }
+    if (KvSCStatusGetVirtualMouseCapabilities(&data) == ERROR_SUCCESS)
+    {
+        ids[n++] = VIRTUAL_MOUSE_ID;
+        KvSCFree(data);
+    }
+    *count = n;
+    if (n != 0)
+        *list = static_cast<uint32_t*>(
+            DllAlloc::MemCopyAlloc(ids, n * sizeof(uint32_t), TEXT("KvHRDirectInputGetVirtualDevicesList")));
+    return ERROR_SUCCESS;
+}
+
+uint32_t KVHR_CALL KvHRDirectInputGetVirtualKeyboardBtnsName(uint32_t, const KvHRWChar** name)
+{
+    // The key-name table arrives with the virtual-device work.
+    *name = nullptr;
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}

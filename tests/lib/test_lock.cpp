@@ -1,0 +1,170 @@
+// The lock holders of KvCommon: the three kinds the library uses, re-entrancy and timeouts.
+#include <gtest/gtest.h>
+
+#include "KvCommon.h"
+#include "KvTestSupport.h"
+
+#include <atomic>
+#include <future>
+
+namespace
+{
+class LockTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { CLock::CreateLockPrimitiveEx(&m_lock, "&m_testLock", enLockTypeDefault); }
+    void TearDown() override { CLock::DeleteLockPrimitive(&m_lock); }
+
+    // Whether another thread can take the lock right now (one try, no wait).
+    bool FreeForOtherThread()
+    {
+        return std::async(std::launch::async,
+                          [this]
+                          {
+                              CLock probe(&m_lock, "probe", false, false, 0);
+                              return probe.Lock("probe", 0) == 0;
+                          })
+            .get();
+    }
+
+    KVLOCK m_lock = nullptr;
+};
+} // namespace
+
+TEST_F(LockTest, WaitingHolderHoldsUntilDestroyedAndExcludesOthers)
+{
+    {
+        CLock hold(&m_lock, "Test::Wait", false, true, KV_LOCK_TIMEOUT_MS);
+        EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+        EXPECT_FALSE(FreeForOtherThread());
+    }
+    EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
+    EXPECT_TRUE(FreeForOtherThread());
+}
+
+TEST_F(LockTest, PrimitiveIsReentrantForItsOwner)
+{
+    CLock outer(&m_lock, "Test::Outer", false, true, KV_LOCK_TIMEOUT_MS);
+    {
+        CLock inner(&m_lock, "Test::Inner", false, true, 0);
+        EXPECT_EQ(inner.Lock("Test::InnerAgain", 0), 0u);
+    }
+    // The inner holder released only its own holds.
+    EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+    EXPECT_FALSE(FreeForOtherThread());
+}
+
+TEST_F(LockTest, TryHolderTakesNothingAtConstructionAndTriesOnce)
+{
+    CLock tryHold(&m_lock, "Test::Try", false, false, KV_LOCK_TIMEOUT_MS);
+    EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
+
+    std::promise<void> taken, release;
+    std::thread owner(
+        [&]
+        {
+            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
+            taken.set_value();
+            release.get_future().wait();
+        });
+    taken.get_future().wait();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(tryHold.Lock("Test::Try", 0), 258u); // WAIT_TIMEOUT, at once
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    release.set_value();
+    owner.join();
+    EXPECT_EQ(tryHold.Lock("Test::Try", 0), 0u);
+    EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+}
+
+TEST_F(LockTest, KeptHoldOutlivesItsHolderUntilAnAdoptingHolderUnlocks)
+{
+    {
+        CLock lend(&m_lock, "Test::Lend", false, true, KV_LOCK_TIMEOUT_MS);
+        lend.KeepLockedOnRelease(true);
+    }
+    EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+    EXPECT_FALSE(FreeForOtherThread());
+
+    CLock giveBack(&m_lock, "Test::GiveBack", true, true, KV_LOCK_TIMEOUT_MS);
+    EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock)); // adopting takes no new hold
+    EXPECT_EQ(giveBack.UnLock(), 0u);
+    EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
+    EXPECT_TRUE(FreeForOtherThread());
+    EXPECT_EQ(giveBack.UnLock(), 288u); // ERROR_NOT_OWNER: nothing left to release
+}
+
+TEST_F(LockTest, AdoptingHolderReleasesTheKeptHoldWhenDestroyed)
+{
+    {
+        CLock lend(&m_lock, "Test::Lend", false, true, KV_LOCK_TIMEOUT_MS);
+        lend.KeepLockedOnRelease(true);
+    }
+    {
+        CLock giveBack(&m_lock, "Test::GiveBack", true, true, KV_LOCK_TIMEOUT_MS);
+    }
+    EXPECT_TRUE(FreeForOtherThread());
+}
+
+TEST_F(LockTest, AdoptingWithoutAKeptHoldReleasesNothingOfAnotherThread)
+{
+    LogCapture log;
+    std::promise<void> taken, release;
+    std::thread owner(
+        [&]
+        {
+            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
+            taken.set_value();
+            release.get_future().wait();
+        });
+    taken.get_future().wait();
+    {
+        CLock stray(&m_lock, "Test::Stray", true, true, KV_LOCK_TIMEOUT_MS);
+        EXPECT_EQ(stray.UnLock(), 288u);
+    }
+    EXPECT_FALSE(FreeForOtherThread());
+    release.set_value();
+    owner.join();
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Stray\" has no hold to adopt\n")), 1u);
+}
+
+TEST_F(LockTest, WaitThatRunsOutIsLoggedAndLeavesTheHolderWithoutTheLock)
+{
+    LogCapture log;
+    std::promise<void> taken, release;
+    std::thread owner(
+        [&]
+        {
+            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
+            taken.set_value();
+            release.get_future().wait();
+        });
+    taken.get_future().wait();
+    {
+        CLock late(&m_lock, "Test::Late", false, true, 50);
+        EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
+    }
+    release.set_value();
+    owner.join();
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Late\" gave up waiting for \"&m_testLock\" after 50 ms\n")), 1u);
+    EXPECT_TRUE(FreeForOtherThread());
+}
+
+TEST_F(LockTest, WaitingHolderGetsTheLockWhenTheOwnerLetsGo)
+{
+    std::atomic<bool> released{false};
+    std::promise<void> taken;
+    std::thread owner(
+        [&]
+        {
+            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
+            taken.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            released = true;
+        });
+    taken.get_future().wait();
+    CLock waiter(&m_lock, "Test::Waiter", false, true, KV_LOCK_TIMEOUT_MS);
+    EXPECT_TRUE(released);
+    EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+    owner.join();
+}

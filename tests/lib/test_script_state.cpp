@@ -1,0 +1,202 @@
+// The script state of the filtering service as the application's notification handler hears it.
+#include <gtest/gtest.h>
+
+#include "KvHidRaw.h"
+#include "KvNotificationRecorder.h"
+#include "KvSimService.h"
+#include "KvTestSupport.h"
+
+#include <atomic>
+#include <future>
+
+TEST(ScriptStateTest, StartAnnouncesTheStateOnTheCallingThreadWhenAHandlerIsSet)
+{
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    KvSimService::SetScriptRunning(true); // no connection yet: the notification is dropped
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].event, NOTIF_SCRIPT_STATE);
+    EXPECT_EQ(events[0].value, 1u);
+    EXPECT_EQ(events[0].thread, std::this_thread::get_id());
+    KvHRUnInitialize();
+}
+
+TEST(ScriptStateTest, StartWithoutAHandlerSendsNothingAndALaterHandlerHearsOnlyLaterChanges)
+{
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    EXPECT_TRUE(recorder.Events().empty());
+
+    KvSimService::SetScriptRunning(true);
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    EXPECT_EQ(recorder.Events()[0].value, 1u);
+    KvHRUnInitialize();
+}
+
+TEST(ScriptStateTest, EveryNotificationOfTheServiceIsOneEventOnTheServiceThreadEvenWithoutChange)
+{
+    LogCapture log;
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    ASSERT_EQ(KvHRInitialize(), 0u); // event 1: state 0
+
+    KvSimService::SetScriptRunning(true);
+    KvSimService::NotifyScriptState();
+    KvSimService::SetScriptRunning(false);
+    ASSERT_TRUE(recorder.WaitForCount(4));
+    ASSERT_TRUE(KvSimService::WaitIdle(10000));
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 4u);
+    const uint32_t expected[] = {0, 1, 1, 0};
+    for (size_t i = 0; i < 4; ++i)
+    {
+        EXPECT_EQ(events[i].event, NOTIF_SCRIPT_STATE);
+        EXPECT_EQ(events[i].value, expected[i]) << "event " << i;
+    }
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_NE(events[i].thread, std::this_thread::get_id());
+    EXPECT_EQ(log.Count(W("Script state changed\n")), 3u);
+
+    uint8_t running = 1;
+    EXPECT_EQ(KvHRFilterGetScriptRunning(&running), 0u);
+    EXPECT_EQ(running, 0);
+    KvHRUnInitialize();
+}
+
+TEST(ScriptStateTest, NullHandlerSilencesEventsAndUnexpectedCodesAreLoggedChecks)
+{
+    LogCapture log;
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvHRSetNotificationHandler(nullptr, nullptr);
+    KvSimService::SetScriptRunning(true);
+    KvSimService::PostNotification(99, 0, nullptr, 0);
+    ASSERT_TRUE(KvSimService::WaitIdle(10000));
+    EXPECT_EQ(recorder.Events().size(), 1u);
+    EXPECT_EQ(log.Count(W("Script state changed\n")), 1u);
+    ASSERT_EQ(log.CountContaining(W("ASSERT(false) failed in \"KvHidFilterMgmt\"")), 1u);
+    EXPECT_EQ(log.CountContaining(W(" function CKvHidFilterMgmt::StatusNotificationCallback")), 1u);
+    KvHRUnInitialize();
+}
+
+TEST(ScriptStateTest, StopEndsTheNotifications)
+{
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvHRUnInitialize();
+    KvSimService::SetScriptRunning(true);
+    EXPECT_EQ(KvSimService::DroppedNotifications(), 1u);
+    EXPECT_EQ(recorder.Events().size(), 1u);
+}
+
+// ---- A handler that calls the library back ----
+
+namespace
+{
+struct CallingHandler
+{
+    std::function<void(uint32_t value)> onEvent;
+    static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
+    {
+        if (event == NOTIF_SCRIPT_STATE)
+            static_cast<CallingHandler*>(context)->onEvent(value);
+    }
+};
+} // namespace
+
+TEST(ScriptStateCallbackTest, HandlerMayCallExportsFromTheServiceThread)
+{
+    CallingHandler handler;
+    std::promise<std::vector<uint32_t>> results;
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value == 0)
+            return; // the announcement at start
+        std::vector<uint32_t> r;
+        uint8_t running = 0;
+        r.push_back(KvHRFilterGetScriptRunning(&running));
+        r.push_back(running);
+        uint32_t* list = nullptr;
+        uint32_t count = 0;
+        r.push_back(KvHRDirectInputGetVirtualDevicesList(&list, &count));
+        r.push_back(count);
+        KvHRFree(list);
+        r.push_back(KvHRSetNotificationHandler(&CallingHandler::Handler, &handler));
+        results.set_value(r);
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    auto future = results.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(future.get(), (std::vector<uint32_t>{0, 1, 0, 2, 0}));
+    KvHRUnInitialize();
+}
+
+// The handler runs with the filter's handler lock held while another thread stops the library under the
+// call lock and waits for the running notification: the handler's export must not wait for that thread.
+TEST(ScriptStateCallbackTest, HandlerCallingAnExportWhileAnotherThreadStopsNeitherBlocksNorTimesOut)
+{
+    LogCapture log;
+    CallingHandler handler;
+    std::promise<void> entered;
+    std::atomic<uint32_t> exportResult{0xFFFFFFFF};
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value == 0)
+            return;
+        entered.set_value();
+        // Give the stopping thread time to take the call lock and start waiting for this notification.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        uint8_t running = 0;
+        exportResult = KvHRFilterGetScriptRunning(&running);
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    entered.get_future().wait();
+    EXPECT_EQ(KvHRUnInitialize(), 0u);
+    EXPECT_EQ(exportResult, 0u); // finished before the stop returned
+    EXPECT_EQ(log.CountContaining(W("not waiting longer")), 0u);
+    EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
+}
+
+TEST(ScriptStateCallbackTest, HandlerMayStopTheLibraryFromTheServiceThread)
+{
+    LogCapture log;
+    CallingHandler handler;
+    std::promise<uint32_t> stopped;
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value == 1)
+            stopped.set_value(KvHRUnInitialize());
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    auto future = stopped.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 0u);
+    EXPECT_FALSE(KvSimService::IsConnected());
+    // Started again, the library hears the service as before.
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    EXPECT_TRUE(KvSimService::HasHandler());
+    EXPECT_EQ(log.CountContaining(W("not waiting longer")), 0u);
+    KvHRUnInitialize();
+}
+
+TEST(ScriptStateCallbackTest, HandlerCallingStartInsideTheStartAnnouncementIsRefusedAsASecondStart)
+{
+    CallingHandler handler;
+    uint32_t nested = 0;
+    handler.onEvent = [&](uint32_t) { nested = KvHRInitialize(); };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    EXPECT_EQ(nested, KVHR_ERROR_ALREADY_INITIALIZED);
+    KvHRUnInitialize();
+}

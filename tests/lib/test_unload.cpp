@@ -1,0 +1,110 @@
+// Loading and unloading the library with dlopen/dlclose, as an application does at run time.
+#include <gtest/gtest.h>
+
+#include "KvHidRaw.h"
+#include "KvSimService.h"
+#include "KvTestSupport.h"
+
+#include <dlfcn.h>
+#include <fstream>
+
+// The window-association lock lives as long as the library is loaded and has no teardown of its own.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:CreateWindowAssociationLock\n";
+}
+
+namespace
+{
+class LoadedLibrary
+{
+public:
+    LoadedLibrary() : m_handle(dlopen(KVHIDRAW_SO_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+    ~LoadedLibrary() { Unload(); }
+
+    bool Loaded() const { return m_handle != nullptr; }
+    template <typename F> F Get(const char* name) { return reinterpret_cast<F>(dlsym(m_handle, name)); }
+    int Unload()
+    {
+        int rc = 0;
+        if (m_handle)
+            rc = dlclose(m_handle);
+        m_handle = nullptr;
+        return rc;
+    }
+
+private:
+    void* m_handle;
+};
+
+bool MappedInProcess()
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find("libKvHidRaw.so") != std::string::npos)
+            return true;
+    return false;
+}
+
+typedef uint32_t(KVHR_CALL* StatusFn)();
+typedef uint32_t(KVHR_CALL* SetHandlerFn)(NotificationHandler, void*);
+
+std::atomic<int> eventsHeard{0};
+void KVHR_CALL CountingHandler(uint32_t, uint32_t, void*)
+{
+    ++eventsHeard;
+}
+} // namespace
+
+TEST(UnloadTest, UnloadingWithoutStopPerformsTheStopStepsAndRemovesTheLibrary)
+{
+    LogCapture log;
+    {
+        LoadedLibrary library;
+        ASSERT_TRUE(library.Loaded()) << dlerror();
+        EXPECT_TRUE(MappedInProcess());
+        auto setHandler = library.Get<SetHandlerFn>("KvHRSetNotificationHandler");
+        ASSERT_EQ(setHandler(&CountingHandler, nullptr), 0u);
+        ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
+        EXPECT_TRUE(KvSimService::IsConnected());
+        EXPECT_EQ(library.Unload(), 0);
+    }
+    EXPECT_FALSE(KvSimService::IsConnected());
+    EXPECT_FALSE(KvSimService::HasHandler());
+    EXPECT_EQ(dlopen(KVHIDRAW_SO_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr);
+    EXPECT_FALSE(MappedInProcess());
+
+    // The service has nobody to call any more: its notifications are dropped, not sent into unmapped code.
+    KvSimService::SetScriptRunning(true);
+    EXPECT_EQ(KvSimService::DroppedNotifications(), 1u);
+    EXPECT_EQ(eventsHeard, 1); // the announcement at start only
+    EXPECT_EQ(log.CountContaining(W("ASSERT(")), 0u);
+}
+
+TEST(UnloadTest, UnloadWhileTheServiceIsDeliveringWaitsForTheRunningNotification)
+{
+    LoadedLibrary library;
+    ASSERT_TRUE(library.Loaded()) << dlerror();
+    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&CountingHandler, nullptr), 0u);
+    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
+    for (int i = 0; i < 200; ++i)
+        KvSimService::SetScriptRunning(i % 2 == 0);
+    EXPECT_EQ(library.Unload(), 0);
+    EXPECT_FALSE(MappedInProcess());
+    EXPECT_FALSE(KvSimService::IsConnected());
+    // Every notification was either delivered before the unload or dropped by it.
+    EXPECT_EQ(KvSimService::DeliveredNotifications() + KvSimService::DroppedNotifications(), 200u);
+}
+
+TEST(UnloadTest, ReloadedLibraryStartsFresh)
+{
+    for (int round = 0; round < 3; ++round)
+    {
+        LoadedLibrary library;
+        ASSERT_TRUE(library.Loaded()) << dlerror();
+        EXPECT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u) << "round " << round;
+        EXPECT_EQ(library.Unload(), 0);
+        EXPECT_FALSE(MappedInProcess());
+    }
+}
