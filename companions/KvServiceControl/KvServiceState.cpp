@@ -51,8 +51,11 @@ DWORD KvServiceState::Connect()
     PinModule();
 #endif
     m_connected = true;
-    ++m_runningThreads;
+    const unsigned running = m_runningThreads;
     m_thread = std::thread(&KvServiceState::Run, this, m_generation);
+    // Wait until the thread runs: a thread that has not started yet cannot be stopped from a loader
+    // callback on Windows, where starting needs the loader lock.
+    m_idle.wait_for(guard, kDeliveryWait, [&] { return m_runningThreads > running; });
     return 0;
 }
 
@@ -88,10 +91,16 @@ void KvServiceState::StopThread(std::unique_lock<std::mutex>& guard)
         m_thread.detach();
         return;
     }
+#if defined(_WIN32)
+    // The thread has left the handler's code; ending it still passes the loader, which an unload holds,
+    // so it is not joined. The module is pinned, so the code it still runs stays mapped.
+    m_thread.detach();
+#else
     std::thread finished = std::move(m_thread);
     guard.unlock();
     finished.join();
     guard.lock();
+#endif
 }
 
 void KvServiceState::SetHandler(KvSCNotificationHandler handler, void* context)
@@ -139,6 +148,8 @@ bool KvServiceState::WaitIdle(DWORD timeoutMs)
 void KvServiceState::Run(unsigned generation)
 {
     std::unique_lock<std::mutex> guard(mutex);
+    ++m_runningThreads;
+    m_idle.notify_all();
     for (;;)
     {
         m_wake.wait(guard, [&] { return m_generation != generation || !m_queue.empty(); });

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Installs what the project needs on a Debian machine and runs every test:
+#   1. the native build with ASan and UBSan, all its tests;
+#   2. the threaded tests again in a TSan build;
+#   3. the Windows build (mingw-w64) and its tests under Wine;
+#   4. the twin programs (one source, native and under Wine, outputs compared), when present;
+#   5. the parser's fuzz smoke, when present.
+# Each test case runs in a process of its own. Ends with the line "N passed, M failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+source scripts/packages.sh
+kv_install_packages || { echo "package installation failed"; exit 1; }
+
+jobs=2
+build=${KV_BUILD_DIR:-$root/build}
+passed=0
+failed=0
+status=0
+
+# Runs ctest and adds its counts to the totals.
+run_ctest() {
+    local dir=$1; shift
+    local log
+    log=$(mktemp)
+    ${KV_CTEST_PREFIX:-} ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 600 "$@" 2>&1 | tee "$log"
+    local line
+    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        echo "ctest in $dir ran no test"; status=1
+    else
+        local f t
+        f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+        passed=$((passed + t - f)); failed=$((failed + f))
+        [ "$f" = 0 ] || status=1
+    fi
+    rm -f "$log"
+}
+
+# Runs a check that is not a ctest and counts it as one test.
+run_check() {
+    local name=$1; shift
+    echo "== $name"
+    if "$@"; then passed=$((passed + 1)); else echo "FAILED: $name"; failed=$((failed + 1)); status=1; fi
+}
+
+configure_and_build() {
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null &&
+        cmake --build "$dir" -j"$jobs"
+}
+
+echo "== native build, ASan + UBSan"
+if configure_and_build "$build/asan" -DKV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS="-O1 -g"; then
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "$build/asan" -L native
+else
+    echo "FAILED: native build"; failed=$((failed + 1)); status=1
+fi
+
+echo "== native build, TSan (threaded tests)"
+if configure_and_build "$build/tsan" -DKV_SANITIZE=thread -DCMAKE_CXX_FLAGS="-O1 -g"; then
+    # TSan needs the classic address layout on kernels with many random mmap bits.
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" KV_CTEST_PREFIX="setarch $(uname -m) -R" \
+        run_ctest "$build/tsan" -L threaded
+else
+    echo "FAILED: TSan build"; failed=$((failed + 1)); status=1
+fi
+
+echo "== Windows build under Wine"
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d /tmp/kvhidraw-wine.XXXXXX)
+export WINEDEBUG=-all
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; then
+    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+    run_ctest "$build/windows" -L windows
+else
+    echo "FAILED: Windows build"; failed=$((failed + 1)); status=1
+fi
+
+if [ -x scripts/twin.sh ]; then
+    run_check "twin programs" scripts/twin.sh "$build"
+fi
+if [ -x scripts/fuzz-smoke.sh ]; then
+    run_check "parser fuzz smoke (60 s)" scripts/fuzz-smoke.sh 60
+fi
+
+echo
+echo "$passed passed, $failed failed"
+exit $status

@@ -1,0 +1,56 @@
+// A small program that uses the library as an application does: start, list what it can, stop.
+#include "KvHidRaw.h"
+
+#include <cstdio>
+#include <string>
+
+namespace
+{
+std::string Narrow(const KvHRWChar* text)
+{
+    std::string out;
+    for (; text && *text; ++text)
+        out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
+    return out;
+}
+
+void KVHR_CALL OnNotification(uint32_t event, uint32_t value, void*)
+{
+    static const char* const names[] = {"device added", "device removed", "script state"};
+    std::printf("  event: %s, value %u\n", event < 3 ? names[event] : "unknown", value);
+}
+
+void PrintList(const char* what, uint32_t status, uint32_t* list, uint32_t count)
+{
+    std::printf("%s: status %u, %u device(s)", what, status, count);
+    for (uint32_t i = 0; i < count; ++i)
+        std::printf(" 0x%08X", list[i]);
+    std::printf("\n");
+    KvHRFree(list);
+}
+} // namespace
+
+int main()
+{
+    KvHRSetNotificationHandler(&OnNotification, nullptr);
+    std::printf("KvHRInitialize: %u\n", KvHRInitialize());
+
+    uint8_t running = 0;
+    KvHRFilterGetScriptRunning(&running);
+    std::printf("script running: %s\n", running ? "yes" : "no");
+
+    uint32_t* list = nullptr;
+    uint32_t count = 0;
+    PrintList("virtual devices", KvHRDirectInputGetVirtualDevicesList(&list, &count), list, count);
+    for (uint32_t id : {VIRTUAL_KEYBOARD_ID, VIRTUAL_MOUSE_ID})
+    {
+        KvHRWChar* name = nullptr;
+        if (KvHRGetDeviceName(id, &name) == 0)
+            std::printf("  0x%03X: %s\n", id, Narrow(name).c_str());
+    }
+    PrintList("filtered devices", KvHRFilterGetDevicesList(&list, &count), list, count);
+    PrintList("physical devices", KvHRGetDevicesList(&list, &count), list, count);
+
+    std::printf("KvHRUnInitialize: %u\n", KvHRUnInitialize());
+    return 0;
+}
