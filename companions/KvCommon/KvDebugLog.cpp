@@ -72,7 +72,13 @@ void Emit(LPCWSTR line)
 #else
     static const bool toStderr = std::getenv("KVHID_LOG") != nullptr;
     if (toStderr)
-        std::fputs(ToUtf8(line).c_str(), stderr);
+    {
+        // Check lines carry no newline of their own; a terminal wants one per line.
+        std::string text = ToUtf8(line);
+        if (text.empty() || text.back() != '\n')
+            text.push_back('\n');
+        std::fputs(text.c_str(), stderr);
+    }
 #endif
 }
 } // namespace
