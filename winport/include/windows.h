@@ -3,3 +3,6 @@
 #pragma once
 
 #include "winport/basetypes.h"
+#include "winerror.h"
+#include "winport/kernel32.h"
+#include "winport/wcrt.h"

@@ -1,0 +1,53 @@
+// winport's process-wide objects, defined in this one file so their order is fixed.
+//
+// They are namespace-scope objects of winport: built when winport loads, before any library that
+// depends on it runs its static constructors, and destroyed when winport unloads, after every such
+// library has run its static destructors (and so its own teardown through the Windows API). Their
+// destructor then stops the timer queues nobody deleted and joins every thread winport started, so
+// no thread is left running code that is about to be unmapped.
+#include "HandleTable.h"
+#include "ThreadReaper.h"
+#include "TimerQueue.h"
+
+#include "machine/Machine.h"
+
+namespace winport::kernel32
+{
+
+namespace
+{
+
+class ProcessGlobals
+{
+public:
+    ~ProcessGlobals()
+    {
+        for (const auto& object : table.Objects())
+            if (auto queue = std::dynamic_pointer_cast<TimerQueue>(object))
+                queue->StopAndJoin();
+        reaper.JoinAll(kGraceMs);
+        winport::machine::Machine::DestroyInstance();
+    }
+
+    HandleTable table;
+    ThreadReaper reaper;
+
+private:
+    static constexpr int kGraceMs = 5000;
+};
+
+ProcessGlobals globals;
+
+} // namespace
+
+HandleTable& HandleTable::Instance()
+{
+    return globals.table;
+}
+
+ThreadReaper& ThreadReaper::Instance()
+{
+    return globals.reaper;
+}
+
+} // namespace winport::kernel32

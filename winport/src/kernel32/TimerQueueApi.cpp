@@ -1,0 +1,111 @@
+// kernel32: timer queues. The default queue (a null TimerQueue) is not provided: calls naming it
+// fail with ERROR_INVALID_HANDLE.
+#include "HandleTable.h"
+#include "ThreadReaper.h"
+#include "TimerQueue.h"
+
+using namespace winport::kernel32;
+
+namespace
+{
+
+bool ParseCompletion(HANDLE handle, Completion& completion)
+{
+    if (handle == INVALID_HANDLE_VALUE)
+        completion = Completion{Completion::Kind::Wait, nullptr};
+    else if (handle == nullptr)
+        completion = Completion{Completion::Kind::NoWait, nullptr};
+    else
+    {
+        auto event = HandleTable::Instance().LookupAs<Event>(handle);
+        if (!event)
+            return false;
+        completion = Completion{Completion::Kind::SetEvent, event};
+    }
+    return true;
+}
+
+// The timer, if it belongs to queue.
+std::shared_ptr<QueueTimer> LookupTimer(const std::shared_ptr<TimerQueue>& queue, HANDLE handle)
+{
+    auto timer = HandleTable::Instance().LookupAs<QueueTimer>(handle);
+    return timer && timer->queue == queue.get() ? timer : nullptr;
+}
+
+} // namespace
+
+extern "C" HANDLE WINAPI CreateTimerQueue(void)
+{
+    ThreadReaper::Instance().ReapFinished();
+    auto queue = std::make_shared<TimerQueue>();
+    queue->Start();
+    return HandleTable::Instance().Insert(queue);
+}
+
+extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue,
+                                             WAITORTIMERCALLBACK Callback, PVOID Parameter, DWORD DueTime,
+                                             DWORD Period, ULONG)
+{
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    if (!queue)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (phNewTimer == nullptr || Callback == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto timer = queue->AddTimer(Callback, Parameter, DueTime, Period);
+    timer->handle = HandleTable::Instance().Insert(timer);
+    *phNewTimer = timer->handle;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG DueTime, ULONG Period)
+{
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    auto timer = queue ? LookupTimer(queue, Timer) : nullptr;
+    if (!timer || !queue->ChangeTimer(*timer, DueTime, Period))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent)
+{
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    auto timer = queue ? LookupTimer(queue, Timer) : nullptr;
+    Completion completion;
+    if (!timer || !ParseCompletion(CompletionEvent, completion))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    HandleTable::Instance().Close(Timer);
+    return queue->DeleteTimer(*timer, completion);
+}
+
+extern "C" BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueue, HANDLE CompletionEvent)
+{
+    auto& table = HandleTable::Instance();
+    auto queue = table.LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    Completion completion;
+    if (!queue || !ParseCompletion(CompletionEvent, completion))
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    table.Close(TimerQueue);
+    for (const auto& timer : queue->Timers())
+        table.Close(timer->handle);
+    return queue->Delete(completion);
+}
+
+extern "C" BOOL WINAPI DeleteTimerQueue(HANDLE TimerQueue)
+{
+    return DeleteTimerQueueEx(TimerQueue, nullptr);
+}
