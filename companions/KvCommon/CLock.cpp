@@ -1,8 +1,26 @@
 #include "KvCommon.h"
 #include "KvLockPrimitive.h"
 
+#include <mutex>
+#include <set>
+
 namespace
 {
+// Every live primitive, so that a primitive a library forgets to delete stays visible (and reachable)
+// after the library is unloaded.
+struct PrimitiveRegistry
+{
+    std::mutex mutex;
+    std::set<KvLockPrimitive*> live;
+};
+
+PrimitiveRegistry& Primitives()
+{
+    // Never destroyed: it must outlive every library's static teardown and the leak check at exit.
+    static PrimitiveRegistry* registry = new PrimitiveRegistry;
+    return *registry;
+}
+
 constexpr ULONG kWaitTimeout = 258; // WAIT_TIMEOUT
 constexpr ULONG kInvalidHandle = 6; // ERROR_INVALID_HANDLE
 constexpr ULONG kNotOwner = 288;    // ERROR_NOT_OWNER
@@ -11,6 +29,8 @@ constexpr ULONG kNotOwner = 288;    // ERROR_NOT_OWNER
 LONG CLock::CreateLockPrimitiveEx(KVLOCK* primitive, const char* name, enLockType_t type)
 {
     *primitive = new KvLockPrimitive(name, type);
+    std::lock_guard<std::mutex> guard(Primitives().mutex);
+    Primitives().live.insert(*primitive);
     return 0;
 }
 
@@ -20,8 +40,18 @@ void CLock::DeleteLockPrimitive(KVLOCK* primitive)
         return;
     if ((*primitive)->OwnedByCurrentThread())
         KvDebugLog(TEXT("CLock: \"%hs\" deleted while held\n"), (*primitive)->name.c_str());
+    {
+        std::lock_guard<std::mutex> guard(Primitives().mutex);
+        Primitives().live.erase(*primitive);
+    }
     delete *primitive;
     *primitive = nullptr;
+}
+
+ULONG CLock::LivePrimitives()
+{
+    std::lock_guard<std::mutex> guard(Primitives().mutex);
+    return static_cast<ULONG>(Primitives().live.size());
 }
 
 bool CLock::IsOwnedByCurrentThread(KVLOCK* primitive)

@@ -51,11 +51,10 @@ DWORD KvServiceState::Connect()
     PinModule();
 #endif
     m_connected = true;
-    const unsigned running = m_runningThreads;
     m_thread = std::thread(&KvServiceState::Run, this, m_generation);
     // Wait until the thread runs: a thread that has not started yet cannot be stopped from a loader
     // callback on Windows, where starting needs the loader lock.
-    m_idle.wait_for(guard, kDeliveryWait, [&] { return m_runningThreads > running; });
+    m_idle.wait_for(guard, kDeliveryWait, [this] { return m_startedGeneration == m_generation; });
     return 0;
 }
 
@@ -149,6 +148,7 @@ void KvServiceState::Run(unsigned generation)
 {
     std::unique_lock<std::mutex> guard(mutex);
     ++m_runningThreads;
+    m_startedGeneration = generation;
     m_idle.notify_all();
     for (;;)
     {

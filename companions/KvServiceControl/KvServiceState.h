@@ -65,6 +65,7 @@ private:
     bool m_delivering = false;
     unsigned m_generation = 0; // a thread serves while the generation it started with is current
     unsigned m_runningThreads = 0;
+    unsigned m_startedGeneration = ~0u; // the generation of the thread that started last
     std::thread m_thread;
     KvSCNotificationHandler m_handler = nullptr;
     void* m_context = nullptr;

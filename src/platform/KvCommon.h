@@ -51,6 +51,8 @@ public:
 
     // Whether the calling thread holds the primitive (for checks and tests).
     static bool IsOwnedByCurrentThread(KVLOCK* primitive);
+    // Primitives created and not yet deleted (for tests).
+    static ULONG LivePrimitives();
 
 private:
     KVLOCK* m_primitive;

@@ -43,8 +43,12 @@ TEST(ScriptStateTest, EveryNotificationOfTheServiceIsOneEventOnTheServiceThreadE
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
     ASSERT_EQ(KvHRInitialize(), 0u); // event 1: state 0
 
+    // The handler hears the state as the service tells it when the notification is handled, so each
+    // change is let through before the next.
     KvSimService::SetScriptRunning(true);
+    ASSERT_TRUE(recorder.WaitForCount(2));
     KvSimService::NotifyScriptState();
+    ASSERT_TRUE(recorder.WaitForCount(3));
     KvSimService::SetScriptRunning(false);
     ASSERT_TRUE(recorder.WaitForCount(4));
     ASSERT_TRUE(KvSimService::WaitIdle(10000));
@@ -171,10 +175,14 @@ TEST(ScriptStateCallbackTest, HandlerMayStopTheLibraryFromTheServiceThread)
     LogCapture log;
     CallingHandler handler;
     std::promise<uint32_t> stopped;
+    bool stopOnce = true; // the start below announces a running script again
     handler.onEvent = [&](uint32_t value)
     {
-        if (value == 1)
+        if (value == 1 && stopOnce)
+        {
+            stopOnce = false;
             stopped.set_value(KvHRUnInitialize());
+        }
     };
     KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);

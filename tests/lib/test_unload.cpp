@@ -8,12 +8,6 @@
 #include <dlfcn.h>
 #include <fstream>
 
-// The window-association lock lives as long as the library is loaded and has no teardown of its own.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:CreateWindowAssociationLock\n";
-}
-
 namespace
 {
 class LoadedLibrary
@@ -72,6 +66,8 @@ TEST(UnloadTest, UnloadingWithoutStopPerformsTheStopStepsAndRemovesTheLibrary)
     }
     EXPECT_FALSE(KvSimService::IsConnected());
     EXPECT_FALSE(KvSimService::HasHandler());
+    // Teardown deleted every lock but the window-association lock, which lives for good by design.
+    EXPECT_EQ(CLock::LivePrimitives(), 1u);
     EXPECT_EQ(dlopen(KVHIDRAW_SO_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr);
     EXPECT_FALSE(MappedInProcess());
 
@@ -106,5 +102,6 @@ TEST(UnloadTest, ReloadedLibraryStartsFresh)
         EXPECT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u) << "round " << round;
         EXPECT_EQ(library.Unload(), 0);
         EXPECT_FALSE(MappedInProcess());
+        EXPECT_EQ(CLock::LivePrimitives(), round + 1u);
     }
 }

@@ -20,8 +20,13 @@ void KVHR_CALL OnNotification(uint32_t event, uint32_t value, void*)
     std::printf("  event: %s, value %u\n", event < 3 ? names[event] : "unknown", value);
 }
 
-void PrintList(const char* what, uint32_t status, uint32_t* list, uint32_t count)
+typedef uint32_t(KVHR_CALL* ListExport)(uint32_t**, uint32_t*);
+
+void PrintList(const char* what, ListExport query)
 {
+    uint32_t* list = nullptr;
+    uint32_t count = 0;
+    const uint32_t status = query(&list, &count);
     std::printf("%s: status %u, %u device(s)", what, status, count);
     for (uint32_t i = 0; i < count; ++i)
         std::printf(" 0x%08X", list[i]);
@@ -39,17 +44,15 @@ int main()
     KvHRFilterGetScriptRunning(&running);
     std::printf("script running: %s\n", running ? "yes" : "no");
 
-    uint32_t* list = nullptr;
-    uint32_t count = 0;
-    PrintList("virtual devices", KvHRDirectInputGetVirtualDevicesList(&list, &count), list, count);
+    PrintList("virtual devices", &KvHRDirectInputGetVirtualDevicesList);
     for (uint32_t id : {VIRTUAL_KEYBOARD_ID, VIRTUAL_MOUSE_ID})
     {
         KvHRWChar* name = nullptr;
         if (KvHRGetDeviceName(id, &name) == 0)
             std::printf("  0x%03X: %s\n", id, Narrow(name).c_str());
     }
-    PrintList("filtered devices", KvHRFilterGetDevicesList(&list, &count), list, count);
-    PrintList("physical devices", KvHRGetDevicesList(&list, &count), list, count);
+    PrintList("filtered devices", &KvHRFilterGetDevicesList);
+    PrintList("physical devices", &KvHRGetDevicesList);
 
     std::printf("KvHRUnInitialize: %u\n", KvHRUnInitialize());
     return 0;
