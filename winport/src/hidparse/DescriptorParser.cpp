@@ -426,13 +426,11 @@ bool DescriptorParser::addFields(int type, uint32_t value)
 }
 
 // Fields are laid out first usage first, one per usage, the last usage taking
-// all remaining fields; usages beyond the Report Count have no field. The caps
+// all remaining fields; usages beyond the Report Count get no field. The caps
 // come out last usage first.
 void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start)
 {
     const size_t fields = base.reportCount;
-    if (usages.size() > fields)
-        usages.resize(fields);
     const size_t n = usages.size();
     for (size_t i = 0; i < n; ++i)
     {
@@ -442,8 +440,9 @@ void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Us
         cap.usagePage = u.page;
         cap.usageMin = u.min;
         cap.usageMax = u.max;
-        cap.reportCount = static_cast<uint16_t>(k == n - 1 ? fields - (n - 1) : 1);
-        cap.startBit = start + static_cast<uint32_t>(k) * base.bitSize;
+        const size_t before = std::min(k, fields);
+        cap.reportCount = static_cast<uint16_t>(k == n - 1 ? fields - before : (k < fields ? 1 : 0));
+        cap.startBit = start + static_cast<uint32_t>(before) * base.bitSize;
         uint32_t readable = cap.reportCount;
         if (base.has(kCapRange))
             readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
@@ -476,6 +475,7 @@ void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector
         cap.startBit = start;
         cap.fieldCount = base.reportCount;
         cap.arrayBase = listIndex;
+        cap.arrayOrdinal = static_cast<uint8_t>(i);
         listIndex += base.has(kCapRange) ? usageCount(u.min, u.max) : 1;
         if (u.min || u.max)
             cap.flags |= kCapHasUsage;

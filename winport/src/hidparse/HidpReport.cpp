@@ -5,6 +5,7 @@
 
 #include <hidpi.h>
 
+#include <algorithm>
 #include <cstdint>
 
 using kvhid::Cap;
@@ -12,6 +13,8 @@ using kvhid::Preparsed;
 
 namespace
 {
+
+constexpr uint16_t kConstant = 0x01; // main-item data bit
 
 // Checks common to every report call; on success preparsed is set.
 NTSTATUS checkReport(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, ULONG length,
@@ -68,19 +71,22 @@ NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT coll
     return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
 }
 
-// A range gives one field per usage; a single usage with several fields (a
-// value array) reads as all of them together.
+// A range gives one field per usage. A single usage with several fields (a
+// value array) reads as all of them together, up to the first 32 bits; in a
+// constant item it reads as its first field. A usage left without a field
+// (more usages than Report Count) reads the field-sized bits after the item.
+// A field wider than 32 bits does not fit the ULONG.
 NTSTATUS readValue(const Cap& cap, USAGE usage, const uint8_t* report, ULONG length, ULONG& value,
                    uint32_t& bits)
 {
+    if (cap.bitSize > 32)
+        return HIDP_STATUS_BUFFER_TOO_SMALL;
     uint32_t start = cap.startBit;
     bits = cap.bitSize;
     if (cap.has(kvhid::kCapRange))
         start += static_cast<uint32_t>(usage - cap.usageMin) * cap.bitSize;
-    else
-        bits *= cap.fieldCount;
-    if (bits > 32)
-        return HIDP_STATUS_BUFFER_TOO_SMALL;
+    else if (!(cap.bitField & kConstant) && cap.fieldCount > 1)
+        bits = std::min<uint32_t>(bits * cap.fieldCount, 32);
     value = kvhid::readBits(report, length, start, bits);
     return HIDP_STATUS_SUCCESS;
 }
@@ -132,27 +138,44 @@ NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
     return HIDP_STATUS_SUCCESS;
 }
 
-// Array fields hold indices into the item's usage list counted from Logical
-// Minimum; an index outside the logical range, or naming usage 0, is empty.
+// Array fields hold indices into the item's usage list, counted from Logical
+// Minimum; 0, or an index outside the logical range, is an empty field.
 template <class Emit> void arrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
 {
+    if (cap.usageMax < cap.usageMin)
+        return;
     const uint32_t width = cap.bitSize > 32 ? 32 : cap.bitSize;
     const uint32_t span =
         cap.has(kvhid::kCapRange) ? static_cast<uint32_t>(cap.usageMax - cap.usageMin) + 1 : 1;
-    if (cap.usageMax < cap.usageMin)
-        return;
     for (uint32_t field = 0; field < cap.fieldCount; ++field)
     {
         const ULONG raw = kvhid::readBits(report, length, cap.startBit + field * cap.bitSize, width);
         const int64_t value = cap.logicalMin < 0 ? signExtend(raw, width) : static_cast<int64_t>(raw);
-        if (value < cap.logicalMin || value > cap.logicalMax)
+        if (value == 0 || value < cap.logicalMin || value > cap.logicalMax)
             continue;
         const int64_t index = value - cap.logicalMin - cap.arrayBase;
-        if (index < 0 || index >= span)
-            continue;
-        const USAGE usage = static_cast<USAGE>(cap.usageMin + index);
-        if (usage != 0)
-            emit(usage);
+        if (index >= 0 && index < span)
+            emit(static_cast<USAGE>(cap.usageMin + index));
+    }
+}
+
+// A constant item carries no controls, and nothing says how to read one as
+// an array: it reads as the reference parser reads it, a byte per 8 bits of
+// the item, byte k+1 naming the cap's first usage when the cap is the item's
+// k-th usage.
+template <class Emit>
+void constantArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+{
+    const uint32_t first = cap.startBit % 8;
+    const uint32_t last = first + static_cast<uint32_t>(cap.fieldCount) * cap.bitSize;
+    const uint32_t indexMin = cap.arrayOrdinal + 1u;
+    const uint32_t indexMax = indexMin + static_cast<uint16_t>(cap.usageMax - cap.usageMin);
+    for (uint32_t bit = first; bit < last; bit += 8)
+    {
+        const size_t byte = cap.startBit / 8 + bit / 8;
+        const uint32_t index = byte < length ? report[byte] : 0;
+        if (index != 0 && index >= indexMin && index <= indexMax)
+            emit(static_cast<USAGE>(cap.usageMin + index - indexMin));
     }
 }
 
@@ -202,7 +225,9 @@ extern "C"
                 continue;
             }
             matched = true;
-            if (cap->has(kvhid::kCapArray))
+            if (cap->has(kvhid::kCapArray) && (cap->bitField & kConstant))
+                constantArrayUsages(*cap, report, length, emit);
+            else if (cap->has(kvhid::kCapArray))
                 arrayUsages(*cap, report, length, emit);
             else
                 variableUsages(*cap, report, length, emit);

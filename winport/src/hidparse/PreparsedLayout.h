@@ -52,9 +52,9 @@ struct Cap
     uint16_t fieldCount;  // fields of the report this cap reads: never beyond the main item
     uint16_t flags;
     uint8_t reportId;
-    uint8_t reserved;
-    uint32_t startBit;  // offset of the first field in the report, report-ID byte included
-    uint32_t arrayBase; // array caps: index of usageMin in the main item's usage list
+    uint8_t arrayOrdinal; // array caps: position of the cap's usage in the main item (0-based)
+    uint32_t startBit;    // offset of the first field in the report, report-ID byte included
+    uint32_t arrayBase;   // array caps: index of usageMin in the main item's usage list
     int32_t logicalMin;
     int32_t logicalMax;
     int32_t physicalMin;

@@ -1,0 +1,151 @@
+#!/bin/sh
+# Development check of the HID parser against the reference dumper in
+# ../shared/tools/hidp-oracle (Wine's parser under wine64). Not part of
+# ./scripts/test.sh. Skips cleanly when ../shared is not there.
+#
+# usage: scripts/oracle.sh [-k DIR] [descriptor.hex | dir]...
+#   default inputs: ../shared/hid-descriptors and the oracle's samples/
+#
+# Every descriptor that differs is printed with the kind of known Wine
+# deviation each differing line falls under (docs/hid-parser.md explains each
+# kind and its evidence); a line under no kind is printed as UNEXPLAINED and
+# makes the script exit 1.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+shared=$root/../shared
+oracle=$shared/tools/hidp-oracle
+if [ ! -x "$oracle/compare.sh" ]; then
+    echo "oracle.sh: $oracle not found; skipping the comparison with the reference parser"
+    exit 0
+fi
+keep=
+if [ "${1:-}" = "-k" ]; then
+    keep=$2
+    shift 2
+fi
+out=${keep:-$(mktemp -d /tmp/kv-oracle.XXXXXX)}
+mkdir -p "$out"
+[ $# -gt 0 ] || set -- "$shared/hid-descriptors" "$oracle/samples"
+
+# The native dumper, built straight from the parser's sources (no sanitizers:
+# the corpus run makes thousands of calls).
+OUT=$out/hidp_dump "$oracle/build-native.sh" "$root/winport/include" -- \
+    -I"$root/winport/src/hidparse" "$root"/winport/src/hidparse/*.cpp >/dev/null
+"$oracle/compare.sh" -j 2 -k "$out/compare" "$out/hidp_dump" "$@" >"$out/verdicts.txt" 2>&1 || true
+tail -n 3 "$out/verdicts.txt"
+
+python3 - "$out/compare" "$out/verdicts.txt" <<'PY'
+import glob, os, re, sys
+
+cmp_dir, verdicts = sys.argv[1], sys.argv[2]
+
+def caps_of(lines):
+    """Input caps per tlc from a dump: {tlc: {'buttons': [...], 'values': [...]}}."""
+    caps = {}
+    pat = re.compile(r'^#? ?tlc\[(\d+)\]\.Input\.(ButtonCaps|ValueCaps)\[(\d+)\]\.([\w.]+)=(.*)$')
+    for line in lines:
+        m = pat.match(line)
+        if not m:
+            continue
+        tlc, kind, idx, field, value = int(m[1]), m[2], int(m[3]), m[4], m[5]
+        entry = caps.setdefault(tlc, {}).setdefault(kind, {}).setdefault(idx, {})
+        field = field.split('.')[-1]
+        try:
+            entry[field] = int(value, 0)
+        except ValueError:
+            entry[field] = value
+    return caps
+
+def names(cap, page, lc, usage):
+    if cap.get('UsagePage') != page or (lc and cap.get('LinkCollection') != lc):
+        return False
+    lo = cap.get('UsageMin', cap.get('Usage'))
+    hi = cap.get('UsageMax', lo) if cap.get('IsRange') else lo
+    return lo <= usage <= hi
+
+def kinds_for(key, flags, caps):
+    """The deviation kinds that can explain a differing line with this key."""
+    kinds = []
+    m = re.match(r'tlc\[(\d+)\]\.[^.]*\.(GetUsages|GetUsageValue|GetScaledUsageValue|GetUsageValueArray)'
+                 r'\(page=(0x[0-9a-f]+),lc=(\d+)(?:,usage=(0x[0-9a-f]+))?\)', key)
+    if m:
+        tlc, call, page, lc = int(m[1]), m[2], int(m[3], 16), int(m[4])
+        tcaps = caps.get(tlc, {})
+        if call == 'GetUsages':
+            for cap in tcaps.get('ButtonCaps', {}).values():
+                if cap.get('UsagePage') != page or (lc and cap.get('LinkCollection') != lc):
+                    continue
+                if not cap.get('BitField', 0) & 2:
+                    kinds.append('array')
+                count = cap.get('ReportCount', 0)
+                if cap.get('BitField', 0) & 2 and cap.get('IsRange') and cap['UsageMax'] - cap['UsageMin'] + 1 > count:
+                    kinds.append('range-beyond-count')
+        else:
+            usage = int(m[5], 16)
+            for cap in tcaps.get('ValueCaps', {}).values():
+                if not names(cap, page, lc, usage):
+                    continue
+                if not cap.get('IsRange') and cap.get('ReportCount', 0) > 1 and not cap.get('BitField', 0) & 1:
+                    kinds.append('value-array')
+                if cap.get('IsRange') and 'range-beyond-count' in flags:
+                    kinds.append('range-beyond-count')
+    if re.search(r'(UsagePage|LinkUsagePage)$', key) and 'ext-usage-collection' in flags:
+        kinds.append('ext-usage-collection')
+    if re.search(r'MaxUsageListLength', key) and 'range-beyond-count' in flags:
+        kinds.append('range-beyond-count')
+    return kinds
+
+def split(line):
+    m = re.match(r'^(.*?\))=(.*)$', line) if '(' in line.split('=')[0] else None
+    if m:
+        return m[1], m[2]
+    key, _, value = line.partition('=')
+    return key, value
+
+unexplained_total = 0
+descriptors = 0
+by_kind = {}
+for verdict_line in open(verdicts):
+    m = re.match(r'^(differs|failed)\s+(\S+)\s+(\S+)', verdict_line)
+    if not m:
+        continue
+    status, flags, path = m[1], set(m[2].split(',')), m[3]
+    stem = os.path.splitext(os.path.basename(path))[0]
+    found = glob.glob(os.path.join(cmp_dir, '*-' + stem + '.native.cmp'))
+    if not found:
+        continue
+    native = open(found[0]).read().splitlines()
+    wine = open(found[0].replace('.native.cmp', '.wine.cmp')).read().splitlines()
+    caps = caps_of(open(found[0][:-4]).read().splitlines())
+    descriptors += 1
+    kinds, unexplained = set(), []
+    if flags & {'empty', 'unterminated'} and native[:1] != wine[:1] or \
+            any(l.startswith('GetCollectionDescription') for l in set(native) ^ set(wine)) and \
+            flags & {'empty', 'unterminated'}:
+        kinds |= flags & {'empty', 'unterminated'}
+    elif status == 'failed' or len(native) != len(wine):
+        unexplained.append('outputs differ in length or a side failed')
+    else:
+        for n, w in zip(native, wine):
+            if n == w:
+                continue
+            key, _ = split(n)
+            if key != split(w)[0]:
+                unexplained.append('lines out of step: ' + n)
+                break
+            line_kinds = kinds_for(key, flags, caps)
+            if line_kinds:
+                kinds.update(line_kinds)
+            else:
+                unexplained.append('wine: %s | native: %s' % (w, n))
+    for kind in kinds:
+        by_kind[kind] = by_kind.get(kind, 0) + 1
+    print('%-11s %s  [%s]' % ('UNEXPLAINED' if unexplained else 'explained', path, ', '.join(sorted(kinds))))
+    for line in unexplained[:5]:
+        print('    ' + line)
+    unexplained_total += bool(unexplained)
+
+print('differing descriptors: %d, unexplained: %d; by kind: %s' %
+      (descriptors, unexplained_total, ', '.join('%s %d' % kv for kv in sorted(by_kind.items()))))
+sys.exit(1 if unexplained_total else 0)
+PY
