@@ -109,8 +109,12 @@
 #define DISCL_FOREGROUND 0x00000004
 #define DISCL_BACKGROUND 0x00000008
 
-// Properties are named by small integers passed where a GUID reference is expected.
-#define MAKEDIPROP(prop) (*(const GUID*)(prop))
+// Properties are named by small integers where a GUID reference is expected. The SDK casts the
+// integer to a reference, which is undefined behaviour in C++ (and the sanitizers say so); here the
+// integer picks an entry of a table, and the property is known by the entry's address.
+#define WINPORT_DIPROP_COUNT 32
+extern "C" const GUID winport_DiPropertyIds[WINPORT_DIPROP_COUNT];
+#define MAKEDIPROP(prop) (winport_DiPropertyIds[prop])
 #define DIPROP_BUFFERSIZE MAKEDIPROP(1)
 #define DIPROP_AXISMODE MAKEDIPROP(2)
 #define DIPROP_RANGE MAKEDIPROP(4)

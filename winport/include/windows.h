@@ -6,3 +6,6 @@
 #include "winerror.h"
 #include "winport/kernel32.h"
 #include "winport/wcrt.h"
+#include "winuser.h"
+#include "winreg.h"
+#include "securitybaseapi.h"

@@ -1,0 +1,164 @@
+// The exported user32 functions: argument checks, then the window manager or the registrations.
+#include "src/user32/DeviceNotifications.h"
+#include "src/user32/WindowManager.h"
+
+using winport::user32::DeviceNotifications;
+using winport::user32::WindowManager;
+
+extern "C"
+{
+
+    ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass)
+    {
+        if (lpWndClass == nullptr)
+        {
+            SetLastError(ERROR_NOACCESS);
+            return 0;
+        }
+        return WindowManager::Instance().RegisterClass(*lpWndClass);
+    }
+
+    BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance)
+    {
+        return WindowManager::Instance().UnregisterClass(lpClassName, hInstance);
+    }
+
+    HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
+                                int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                                HINSTANCE hInstance, LPVOID lpParam)
+    {
+        CREATESTRUCTW cs{lpParam,
+                         hInstance,
+                         hMenu,
+                         hWndParent,
+                         nHeight,
+                         nWidth,
+                         Y,
+                         X,
+                         static_cast<LONG>(dwStyle),
+                         lpWindowName,
+                         lpClassName,
+                         dwExStyle};
+        return WindowManager::Instance().CreateWindow(lpClassName, lpWindowName, hWndParent, hInstance, cs);
+    }
+
+    BOOL WINAPI DestroyWindow(HWND hWnd)
+    {
+        return WindowManager::Instance().DestroyWindow(hWnd);
+    }
+
+    BOOL WINAPI IsWindow(HWND hWnd)
+    {
+        return WindowManager::Instance().IsWindow(hWnd) ? TRUE : FALSE;
+    }
+
+    DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId)
+    {
+        DWORD thread = WindowManager::Instance().WindowThread(hWnd);
+        if (thread == 0)
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        else if (lpdwProcessId)
+            *lpdwProcessId = GetCurrentProcessId();
+        return thread;
+    }
+
+    HWND WINAPI FindWindowExW(HWND hWndParent, HWND hWndChildAfter, LPCWSTR lpszClass, LPCWSTR lpszWindow)
+    {
+        return WindowManager::Instance().FindWindow(hWndParent, hWndChildAfter, lpszClass, lpszWindow);
+    }
+
+    BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+    {
+        if (lpMsg == nullptr)
+        {
+            SetLastError(ERROR_NOACCESS);
+            return -1;
+        }
+        return WindowManager::Instance().GetMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
+    }
+
+    // Only keyboard messages are translated, and this machine posts none to windows.
+    BOOL WINAPI TranslateMessage(const MSG* lpMsg)
+    {
+        return lpMsg != nullptr && (lpMsg->message == WM_KEYDOWN || lpMsg->message == WM_KEYUP) ? TRUE
+                                                                                                : FALSE;
+    }
+
+    LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
+    {
+        if (lpMsg == nullptr)
+            return 0;
+        if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0)
+        {
+            auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
+            proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+            return 0;
+        }
+        if (lpMsg->hwnd == nullptr)
+            return 0;
+        WNDPROC proc = WindowManager::Instance().WindowProc(lpMsg->hwnd);
+        if (proc == nullptr)
+        {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    }
+
+    BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    {
+        return WindowManager::Instance().PostMessage(hWnd, Msg, wParam, lParam);
+    }
+
+    BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
+    {
+        return WindowManager::Instance().PostThreadMessage(idThread, Msg, wParam, lParam);
+    }
+
+    VOID WINAPI PostQuitMessage(int nExitCode)
+    {
+        WindowManager::Instance().PostQuit(nExitCode);
+    }
+
+    LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    {
+        return WindowManager::Instance().SendMessage(hWnd, Msg, wParam, lParam);
+    }
+
+    LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    {
+        (void)wParam;
+        (void)lParam;
+        switch (Msg)
+        {
+            case WM_NCCREATE:
+                return TRUE;
+            case WM_CLOSE:
+                DestroyWindow(hWnd);
+                return 0;
+            default:
+                return 0;
+        }
+    }
+
+    UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
+    {
+        return WindowManager::Instance().SetTimer(hWnd, nIDEvent, uElapse, lpTimerFunc);
+    }
+
+    BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
+    {
+        return WindowManager::Instance().KillTimer(hWnd, uIDEvent);
+    }
+
+    HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags)
+    {
+        return DeviceNotifications::Instance().Register(hRecipient, NotificationFilter, Flags);
+    }
+
+    BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle)
+    {
+        return DeviceNotifications::Instance().Unregister(Handle);
+    }
+
+} // extern "C"
