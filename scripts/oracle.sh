@@ -95,6 +95,38 @@ def kinds_for(key, flags, caps):
         kinds.append('range-beyond-count')
     return kinds
 
+def usages_beyond_count(path):
+    """Whether a variable main item names more single usages than its Report Count."""
+    text = re.sub(r'(#|//).*', '', open(path).read())
+    data = bytes(int(t, 16) for t in re.findall(r'(?:0x)?([0-9a-fA-F]{2})', text))
+    i, count, usages, stack = 0, 0, 0, []
+    while i < len(data):
+        prefix = data[i]
+        if prefix == 0xFE:
+            i += 3 + (data[i + 1] if i + 1 < len(data) else 0)
+            continue
+        size = (0, 1, 2, 4)[prefix & 3]
+        value = int.from_bytes(data[i + 1:i + 1 + size], 'little')
+        tag = prefix & 0xFC
+        if tag == 0x94:
+            count = value
+        elif tag == 0xA4:
+            stack.append(count)
+        elif tag == 0xB4 and stack:
+            count = stack.pop()
+        elif tag == 0x08:
+            usages += 1
+        elif tag in (0x18, 0x28):
+            usages = 0
+        elif tag in (0x80, 0x90, 0xB0):
+            if value & 2 and count and usages > count:
+                return True
+            usages = 0
+        elif tag in (0xA0, 0xC0):
+            usages = 0
+        i += 1 + size
+    return False
+
 def split(line):
     m = re.match(r'^(.*?\))=(.*)$', line) if '(' in line.split('=')[0] else None
     if m:
@@ -123,6 +155,8 @@ for verdict_line in open(verdicts):
             any(l.startswith('GetCollectionDescription') for l in set(native) ^ set(wine)) and \
             flags & {'empty', 'unterminated'}:
         kinds |= flags & {'empty', 'unterminated'}
+    elif status == 'differs' and usages_beyond_count(path):
+        kinds.add('usages-beyond-count')
     elif status == 'failed' or len(native) != len(wine):
         unexplained.append('outputs differ in length or a side failed')
     else:

@@ -426,31 +426,52 @@ bool DescriptorParser::addFields(int type, uint32_t value)
 }
 
 // Fields are laid out first usage first, one per usage, the last usage taking
-// all remaining fields; usages beyond the Report Count get no field. The caps
+// all remaining fields; usages beyond the Report Count are discarded. The
+// usages of a delimiter set are aliases of one control: they share its field
+// and data index, and all but the last of them are marked IsAlias. The caps
 // come out last usage first.
 void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start)
 {
+    std::vector<std::pair<size_t, size_t>> slots; // [first, end) of usages per control
+    for (size_t i = 0; i < usages.size(); ++i)
+    {
+        const bool sameSet = i > 0 && usages[i].aliasSet && usages[i].aliasSet == usages[i - 1].aliasSet;
+        if (sameSet)
+            slots.back().second = i + 1;
+        else
+            slots.push_back({i, i + 1});
+    }
     const size_t fields = base.reportCount;
-    const size_t n = usages.size();
+    if (slots.size() > fields)
+        slots.resize(fields);
+    const size_t n = slots.size();
     for (size_t i = 0; i < n; ++i)
     {
         const size_t k = n - 1 - i;
         Cap cap = base;
-        const Usage& u = usages[k];
-        cap.usagePage = u.page;
-        cap.usageMin = u.min;
-        cap.usageMax = u.max;
-        const size_t before = std::min(k, fields);
-        cap.reportCount = static_cast<uint16_t>(k == n - 1 ? fields - before : (k < fields ? 1 : 0));
-        cap.startBit = start + static_cast<uint32_t>(before) * base.bitSize;
-        uint32_t readable = cap.reportCount;
-        if (base.has(kCapRange))
-            readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
-        cap.fieldCount = static_cast<uint16_t>(readable);
-        if (u.min || u.max)
-            cap.flags |= kCapHasUsage;
-        assignDataIndex(type, cap);
-        m_current->caps[type].push_back(cap);
+        cap.reportCount = static_cast<uint16_t>(k == n - 1 ? fields - k : 1);
+        cap.startBit = start + static_cast<uint32_t>(k) * base.bitSize;
+        for (size_t a = slots[k].first; a < slots[k].second; ++a)
+        {
+            const Usage& u = usages[a];
+            Cap alias = cap;
+            alias.usagePage = u.page;
+            alias.usageMin = u.min;
+            alias.usageMax = u.max;
+            uint32_t readable = alias.reportCount;
+            if (base.has(kCapRange))
+                readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
+            alias.fieldCount = static_cast<uint16_t>(readable);
+            if (u.min || u.max)
+                alias.flags |= kCapHasUsage;
+            if (a + 1 < slots[k].second)
+                alias.flags |= kCapAlias;
+            if (a == slots[k].first)
+                assignDataIndex(type, alias);
+            else
+                alias.dataIndexMin = alias.dataIndexMax = m_current->caps[type].back().dataIndexMin;
+            m_current->caps[type].push_back(alias);
+        }
     }
 }
 

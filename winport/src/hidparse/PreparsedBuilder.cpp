@@ -129,14 +129,18 @@ std::vector<uint8_t> PreparsedBuilder::build()
     header.size = static_cast<uint32_t>(size);
 
     std::vector<uint8_t> block(header.size, 0);
-    std::memcpy(block.data(), &header, sizeof header);
-    std::memcpy(block.data() + header.capsOffset, caps.data(), caps.size() * sizeof(Cap));
-    std::memcpy(block.data() + header.nodesOffset, m_collection.nodes.data(),
-                header.nodeCount * sizeof(Node));
+    const auto put = [&block](uint32_t offset, const void* data, size_t bytes)
+    {
+        if (bytes)
+            std::memcpy(block.data() + offset, data, bytes);
+    };
+    put(0, &header, sizeof header);
+    put(header.capsOffset, caps.data(), caps.size() * sizeof(Cap));
+    put(header.nodesOffset, m_collection.nodes.data(), header.nodeCount * sizeof(Node));
     for (int type = 0; type < kReportTypes; ++type)
-        std::memcpy(block.data() + header.slotsOffset + header.slotBegin[type] * sizeof(Slot),
-                    m_index[type].slots.data(), m_index[type].slots.size() * sizeof(Slot));
-    std::memcpy(block.data() + header.capListOffset, m_capList.data(), m_capList.size() * sizeof(uint16_t));
+        put(header.slotsOffset + header.slotBegin[type] * static_cast<uint32_t>(sizeof(Slot)),
+            m_index[type].slots.data(), m_index[type].slots.size() * sizeof(Slot));
+    put(header.capListOffset, m_capList.data(), m_capList.size() * sizeof(uint16_t));
     return block;
 }
 
