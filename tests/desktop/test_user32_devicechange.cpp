@@ -59,8 +59,10 @@ TEST(DeviceNotificationRegistration, FiltersAndRecipientsAreChecked)
 {
     PumpingWindow window;
     HWND hwnd = window.Window();
-    SetLastError(0);
-    EXPECT_EQ(RegisterDeviceNotificationW(hwnd, nullptr, DEVICE_NOTIFY_WINDOW_HANDLE), nullptr);
+    HDEVNOTIFY unfiltered = RegisterDeviceNotificationW(hwnd, nullptr, DEVICE_NOTIFY_WINDOW_HANDLE);
+    EXPECT_NE(unfiltered, nullptr) << "accepted, as Wine does";
+    EXPECT_TRUE(UnregisterDeviceNotification(unfiltered));
+    EXPECT_EQ(RegisterDeviceNotificationW(hwnd, nullptr, 0x100), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
     DEV_BROADCAST_HDR unknown{sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};

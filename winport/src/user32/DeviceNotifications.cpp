@@ -16,9 +16,8 @@ DeviceNotifications& DeviceNotifications::Instance()
 
 HDEVNOTIFY DeviceNotifications::Register(HANDLE recipient, const void* filter, DWORD flags)
 {
-    if ((flags & ~static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES)) !=
-            0 ||
-        filter == nullptr)
+    const DWORD knownFlags = DEVICE_NOTIFY_SERVICE_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES;
+    if ((flags & ~knownFlags) != 0)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -36,8 +35,12 @@ HDEVNOTIFY DeviceNotifications::Register(HANDLE recipient, const void* filter, D
         return nullptr;
     }
     auto header = static_cast<const DEV_BROADCAST_HDR*>(filter);
-    Registration entry{nullptr, window, header->dbch_devicetype, false, {}, nullptr};
-    if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE)
+    Registration entry{nullptr, window, header ? header->dbch_devicetype : 0, false, {}, nullptr};
+    if (header == nullptr)
+    {
+        // Accepted, as Wine does; such a registration hears neither interface nor handle events.
+    }
+    else if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE)
     {
         auto iface = static_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(filter);
         if (iface->dbcc_size < offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name))
