@@ -15,20 +15,22 @@ else()
     set(KV_GMOCK GTest::gmock)
 endif()
 
-# kv_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...])
-# LABELS: "threaded" marks tests that the TSan build runs again.
+# kv_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS threaded])
+# Each test gets one label (a list would not survive gtest_discover_tests' PROPERTIES): "native",
+# "native-threaded" for tests that the TSan build runs again (`ctest -L threaded`), or "windows".
 function(kv_add_gtest name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${KV_GTEST_MAIN} ${KV_GMOCK})
-    set(labels ${ARG_LABELS})
     if(WIN32)
-        list(APPEND labels windows)
+        set(label windows)
+    elseif("threaded" IN_LIST ARG_LABELS)
+        set(label native-threaded)
     else()
-        list(APPEND labels native)
+        set(label native)
     endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 120
-        PROPERTIES LABELS "${labels}" TIMEOUT 300)
+        PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()
