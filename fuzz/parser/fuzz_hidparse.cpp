@@ -75,7 +75,7 @@ void exercise(PHIDP_PREPARSED_DATA data, const uint8_t* rest, size_t restLength)
 
     // At the right length, from the input's bytes (zero-padded).
     std::vector<char> report(caps.InputReportByteLength);
-    std::memcpy(report.data(), rest, std::min<size_t>(restLength, report.size()));
+    std::copy_n(rest, std::min<size_t>(restLength, report.size()), report.begin());
     extract(data, buttons, values, report);
     // At whatever length the input has.
     std::vector<char> raw(rest, rest + restLength);
