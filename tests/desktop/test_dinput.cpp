@@ -121,7 +121,7 @@ TEST(DirectInputDevice, StatusesBeforeAndAfterAcquisition)
     ASSERT_EQ(di->CreateDevice(GUID_SysKeyboard, &keyboard, nullptr), DI_OK);
     DIDEVICEOBJECTDATA data[4];
     DWORD count = 4;
-    EXPECT_EQ(keyboard->GetDeviceData(sizeof(DIDEVICEOBJECTDATA), data, &count, 0), DIERR_NOTACQUIRED);
+    EXPECT_EQ(keyboard->GetDeviceData(sizeof(DIDEVICEOBJECTDATA), data, &count, 0), DIERR_NOTBUFFERED);
     EXPECT_EQ(keyboard->Acquire(), DIERR_INVALIDPARAM) << "no data format yet";
 
     DIDATAFORMAT bad = c_dfDIKeyboard;
@@ -130,7 +130,7 @@ TEST(DirectInputDevice, StatusesBeforeAndAfterAcquisition)
     EXPECT_EQ(keyboard->SetDataFormat(&c_dfDIMouse2), DIERR_INVALIDPARAM) << "a keyboard has no axes";
     EXPECT_EQ(keyboard->SetDataFormat(&c_dfDIKeyboard), DI_OK);
 
-    EXPECT_EQ(SetBufferSize(keyboard, 16, DIPH_BYOFFSET), DIERR_INVALIDPARAM);
+    EXPECT_EQ(SetBufferSize(keyboard, 16, DIPH_BYOFFSET), DIERR_NOTFOUND) << "no key at offset 0";
     EXPECT_EQ(keyboard->Acquire(), DI_OK);
     EXPECT_EQ(keyboard->Acquire(), DI_NOEFFECT);
     EXPECT_EQ(SetBufferSize(keyboard, 16), DIERR_ACQUIRED);
@@ -144,6 +144,10 @@ TEST(DirectInputDevice, StatusesBeforeAndAfterAcquisition)
     count = 4;
     EXPECT_EQ(keyboard->GetDeviceData(sizeof(DIDEVICEOBJECTDATA), data, &count, 0), DI_OK);
     EXPECT_EQ(count, 0u);
+    EXPECT_EQ(keyboard->Unacquire(), DI_OK);
+    count = 4;
+    EXPECT_EQ(keyboard->GetDeviceData(sizeof(DIDEVICEOBJECTDATA), data, &count, 0), DIERR_NOTACQUIRED);
+    EXPECT_EQ(keyboard->Acquire(), DI_OK);
     EXPECT_EQ(keyboard->GetDeviceData(20, data, &count, 0), DIERR_INVALIDPARAM);
 
     keyboard->Release();

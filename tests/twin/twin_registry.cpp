@@ -15,7 +15,10 @@ namespace
 const WCHAR kRoot[] = TEXT("Software\\KvTwinRegistry");
 const WCHAR kSub[] = TEXT("Software\\KvTwinRegistry\\VID_0012&PID_00AB");
 
-void Report(const char* what, long long value) { std::printf("%s: %lld\n", what, value); }
+void Report(const char* what, long long value)
+{
+    std::printf("%s: %lld\n", what, value);
+}
 
 void Values()
 {
@@ -24,16 +27,17 @@ void Values()
     Report("its key is null", key == nullptr);
 
     DWORD disposition = 0;
-    Report("RegCreateKeyExW",
-           RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    Report("RegCreateKeyExW", RegCreateKeyExW(HKEY_CURRENT_USER, kSub, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                              &key, &disposition));
     Report("created", disposition == REG_CREATED_NEW_KEY);
     const WCHAR name[] = TEXT("Pad");
-    Report("RegSetValueExW", RegSetValueExW(key, TEXT("OEMName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
-                                            sizeof(name)));
+    Report("RegSetValueExW", RegSetValueExW(key, TEXT("OEMName"), 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(name), sizeof(name)));
     RegCloseKey(key);
 
     Report("RegOpenKeyExW ignoring case",
-           RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("software\\kvtwinregistry\\vid_0012&pid_00ab"), 0, KEY_READ, &key));
+           RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("software\\kvtwinregistry\\vid_0012&pid_00ab"), 0, KEY_READ,
+                         &key));
     DWORD type = 0, size = 0;
     Report("size query", RegQueryValueExW(key, TEXT("OEMName"), nullptr, &type, nullptr, &size));
     Report("size", size);
@@ -44,7 +48,8 @@ void Values()
     Report("size after ERROR_MORE_DATA", size);
     WCHAR text[131] = {};
     size = 260;
-    Report("read", RegQueryValueExW(key, TEXT("oemname"), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
+    Report("read",
+           RegQueryValueExW(key, TEXT("oemname"), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size));
     Report("size read", size);
     Report("text matches", text[0] == 'P' && text[1] == 'a' && text[2] == 'd' && text[3] == 0);
     Report("missing value", RegQueryValueExW(key, TEXT("Missing"), nullptr, nullptr, nullptr, &size));
@@ -54,7 +59,8 @@ void Values()
     HKEY parent;
     RegOpenKeyExW(HKEY_CURRENT_USER, kRoot, 0, KEY_ALL_ACCESS, &parent);
     Report("RegDeleteKeyW of the subkey", RegDeleteKeyW(parent, TEXT("VID_0012&PID_00AB")));
-    Report("query through a deleted key", RegQueryValueExW(key, TEXT("OEMName"), nullptr, nullptr, nullptr, &size));
+    Report("query through a deleted key",
+           RegQueryValueExW(key, TEXT("OEMName"), nullptr, nullptr, nullptr, &size));
     Report("RegCloseKey", RegCloseKey(key));
     Report("RegCloseKey again", RegCloseKey(key));
     Report("RegCloseKey of a predefined key", RegCloseKey(HKEY_LOCAL_MACHINE));
@@ -72,7 +78,8 @@ void Tokens()
     SetLastError(0);
     HANDLE token;
     Report("DuplicateTokenEx of a bad handle",
-           DuplicateTokenEx(reinterpret_cast<HANDLE>(0x123450), 0, nullptr, SecurityImpersonation, TokenPrimary, &token));
+           DuplicateTokenEx(reinterpret_cast<HANDLE>(0x123450), 0, nullptr, SecurityImpersonation,
+                            TokenPrimary, &token));
     Report("its error", GetLastError());
 }
 

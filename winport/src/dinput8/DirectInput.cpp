@@ -208,10 +208,12 @@ HRESULT DirectInput::Initialize(HINSTANCE instance, DWORD version)
         return DIERR_INVALIDPARAM;
     if (version == 0)
         return DIERR_NOTINITIALIZED;
+    // A version this DirectInput does not know is "beta" when older, and needs a newer DirectInput
+    // ("old") when newer.
     if (version < DIRECTINPUT_VERSION)
-        return DIERR_OLDDIRECTINPUTVERSION;
-    if (version > DIRECTINPUT_VERSION)
         return DIERR_BETADIRECTINPUTVERSION;
+    if (version > DIRECTINPUT_VERSION)
+        return DIERR_OLDDIRECTINPUTVERSION;
     m_initialized = true;
     return DI_OK;
 }

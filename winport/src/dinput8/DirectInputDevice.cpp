@@ -174,16 +174,31 @@ HRESULT DirectInputDevice::EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKW callback, 
     return DI_OK;
 }
 
+HRESULT DirectInputDevice::CheckBufferSizeHeaderLocked(const DIPROPHEADER& header) const
+{
+    if (header.dwSize != sizeof(DIPROPDWORD) || header.dwHeaderSize != sizeof(DIPROPHEADER))
+        return DIERR_INVALIDPARAM;
+    if (header.dwHow == DIPH_DEVICE)
+        return header.dwObj == 0 ? DI_OK : DIERR_INVALIDPARAM;
+    if (header.dwHow != DIPH_BYOFFSET)
+        return DIERR_INVALIDPARAM;
+    // An object is looked up first; the buffer size then belongs to the whole device only.
+    for (size_t i = 0; i < m_objects.size(); ++i)
+        if (m_formatSet && m_offsets[i] == static_cast<LONG>(header.dwObj))
+            return DIERR_INVALIDPARAM;
+    return DIERR_NOTFOUND;
+}
+
 HRESULT DirectInputDevice::GetProperty(REFGUID prop, LPDIPROPHEADER header)
 {
     if (header == nullptr)
         return E_POINTER;
     if (!IsProperty(prop, 1))
         return DIERR_UNSUPPORTED;
-    if (header->dwSize != sizeof(DIPROPDWORD) || header->dwHeaderSize != sizeof(DIPROPHEADER) ||
-        header->dwHow != DIPH_DEVICE || header->dwObj != 0)
-        return DIERR_INVALIDPARAM;
     std::lock_guard<std::mutex> guard(SystemInput::Instance().Lock());
+    HRESULT status = CheckBufferSizeHeaderLocked(*header);
+    if (FAILED(status))
+        return status;
     reinterpret_cast<LPDIPROPDWORD>(header)->dwData = m_bufferSize;
     return DI_OK;
 }
@@ -194,11 +209,10 @@ HRESULT DirectInputDevice::SetProperty(REFGUID prop, LPCDIPROPHEADER header)
         return E_POINTER;
     if (!IsProperty(prop, 1))
         return DIERR_UNSUPPORTED;
-    // The buffer size belongs to the whole device.
-    if (header->dwSize != sizeof(DIPROPDWORD) || header->dwHeaderSize != sizeof(DIPROPHEADER) ||
-        header->dwHow != DIPH_DEVICE || header->dwObj != 0)
-        return DIERR_INVALIDPARAM;
     std::lock_guard<std::mutex> guard(SystemInput::Instance().Lock());
+    HRESULT status = CheckBufferSizeHeaderLocked(*header);
+    if (FAILED(status))
+        return status;
     if (m_acquired)
         return DIERR_ACQUIRED;
     m_bufferSize = reinterpret_cast<LPCDIPROPDWORD>(header)->dwData;
@@ -244,6 +258,8 @@ HRESULT DirectInputDevice::GetDeviceData(DWORD objectSize, LPDIDEVICEOBJECTDATA 
     if ((objectSize != sizeof(DIDEVICEOBJECTDATA) && objectSize != 16) || (flags & ~DWORD(DIGDD_PEEK)) != 0)
         return DIERR_INVALIDPARAM;
     std::lock_guard<std::mutex> guard(SystemInput::Instance().Lock());
+    if (m_bufferSize == 0)
+        return DIERR_NOTBUFFERED;
     if (m_lost)
     {
         // Reported once; until the next Acquire the device then answers "not acquired".
@@ -252,8 +268,6 @@ HRESULT DirectInputDevice::GetDeviceData(DWORD objectSize, LPDIDEVICEOBJECTDATA 
     }
     if (!m_acquired)
         return DIERR_NOTACQUIRED;
-    if (m_bufferSize == 0)
-        return DIERR_NOTBUFFERED;
     size_t n = std::min<size_t>(*count, m_buffer.size());
     if (data != nullptr)
         for (size_t i = 0; i < n; ++i)

@@ -65,6 +65,7 @@ private:
     // The offset of each object in the current data format, or -1 when the format leaves it out.
     std::vector<LONG> MapFormat(const DIDATAFORMAT& format, HRESULT& status) const;
     void FillObjectInfo(size_t index, DIDEVICEOBJECTINSTANCEW& info) const;
+    HRESULT CheckBufferSizeHeaderLocked(const DIPROPHEADER& header) const;
 
     std::atomic<ULONG> m_refs{1};
     DeviceKind m_kind;
