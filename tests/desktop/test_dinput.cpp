@@ -76,10 +76,11 @@ TEST(DirectInputCreate, TheModuleHandleAndVersionAreChecked)
     EXPECT_EQ(DirectInput8Create(nullptr, DIRECTINPUT_VERSION, IID_IDirectInput8W, &out, nullptr),
               DIERR_INVALIDPARAM);
     EXPECT_EQ(out, nullptr);
+    // An unknown older version is "beta"; a newer one needs a newer DirectInput ("old").
     EXPECT_EQ(DirectInput8Create(Module(), 0x0700, IID_IDirectInput8W, &out, nullptr),
-              DIERR_OLDDIRECTINPUTVERSION);
-    EXPECT_EQ(DirectInput8Create(Module(), 0x0900, IID_IDirectInput8W, &out, nullptr),
               DIERR_BETADIRECTINPUTVERSION);
+    EXPECT_EQ(DirectInput8Create(Module(), 0x0900, IID_IDirectInput8W, &out, nullptr),
+              DIERR_OLDDIRECTINPUTVERSION);
     EXPECT_EQ(DirectInput8Create(Module(), DIRECTINPUT_VERSION, IID_IUnknown, &out, nullptr),
               DIERR_NOINTERFACE);
     EXPECT_EQ(machine::OpenDesktopResources().directInputObjects, 0u);
