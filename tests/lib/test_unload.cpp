@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <fstream>
+#include <future>
 
 namespace
 {
@@ -104,4 +105,45 @@ TEST(UnloadTest, ReloadedLibraryStartsFresh)
         EXPECT_FALSE(MappedInProcess());
         EXPECT_EQ(CLock::LivePrimitives(), round + 1u);
     }
+}
+
+namespace
+{
+std::promise<void> handlerEntered;
+std::promise<void> handlerRelease;
+void KVHR_CALL BlockingHandler(uint32_t, uint32_t value, void*)
+{
+    if (value != 1)
+        return;
+    handlerEntered.set_value();
+    handlerRelease.get_future().wait_for(std::chrono::seconds(10));
+}
+} // namespace
+
+// A notification running in the application's handler returns into the library: the unload must wait for
+// it before the library's code goes away.
+TEST(UnloadTest, UnloadWaitsForAHandlerThatIsStillRunning)
+{
+    LoadedLibrary library;
+    ASSERT_TRUE(library.Loaded()) << dlerror();
+    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
+    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
+    KvSimService::SetScriptRunning(true);
+    handlerEntered.get_future().wait();
+
+    std::atomic<bool> unloaded{false};
+    std::thread unloader(
+        [&]
+        {
+            library.Unload();
+            unloaded = true;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(unloaded);
+    EXPECT_TRUE(MappedInProcess());
+    handlerRelease.set_value();
+    unloader.join();
+    EXPECT_TRUE(unloaded);
+    EXPECT_FALSE(MappedInProcess());
+    EXPECT_EQ(KvSimService::DeliveredNotifications(), 1u);
 }
