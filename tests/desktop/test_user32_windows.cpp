@@ -239,3 +239,28 @@ TEST(User32Timers, DestroyingTheWindowKillsItsTimers)
     DestroyWindow(hwnd);
     EXPECT_EQ(winport::machine::OpenDesktopResources().windowTimers, 0u);
 }
+
+TEST(User32Messages, ThreadsSendingToEachOtherServeTheIncomingSendWhileTheyWait)
+{
+    std::atomic<HWND> second{nullptr};
+    std::atomic<int> answered{0};
+    PumpingWindow b(
+        [&](HWND, UINT message, WPARAM, LPARAM lParam)
+        {
+            if (message == WM_USER + 1) // from a's procedure: call a back while a waits for us
+                SendMessageW(reinterpret_cast<HWND>(lParam), WM_USER + 2, 0, 0);
+        });
+    PumpingWindow a(
+        [&](HWND hwnd, UINT message, WPARAM, LPARAM)
+        {
+            if (message == WM_USER)
+                SendMessageW(second.load(), WM_USER + 1, 0, reinterpret_cast<LPARAM>(hwnd));
+            if (message == WM_USER + 2)
+                ++answered;
+        });
+    second = b.Window();
+    SendMessageW(a.Window(), WM_USER, 0, 0);
+    EXPECT_EQ(answered, 1);
+    for (auto& d : a.Deliveries())
+        EXPECT_EQ(d.threadId, a.ThreadId());
+}

@@ -432,6 +432,12 @@ bool WindowManager::SendWithDeadline(HWND hwnd, UINT message, WPARAM wParam, LPA
             DeliverSent(lock, incoming);
             continue;
         }
+        if (deadline == Clock::time_point::max())
+        {
+            // No deadline: a plain wait (a wait until the clock's maximum may overflow).
+            self->wakeUp.wait(lock);
+            continue;
+        }
         if (self->wakeUp.wait_until(lock, deadline) == std::cv_status::timeout && !sent->done)
         {
             auto& pending = window->queue->sent;
