@@ -22,13 +22,6 @@ std::u16string ValueKey(LPCWSTR name)
 
 } // namespace
 
-std::u16string FoldName(const std::u16string& name)
-{
-    std::u16string folded(name);
-    _wcsupr(&folded[0]);
-    return folded;
-}
-
 RegistryStore& RegistryStore::Instance()
 {
     static RegistryStore* instance = new RegistryStore;

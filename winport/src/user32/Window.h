@@ -1,5 +1,7 @@
-// A window and a window class as the window manager keeps them.
+// A window as the window manager keeps it.
 #pragma once
+
+#include "src/user32/WindowClass.h"
 
 #include <windows.h>
 
@@ -10,15 +12,6 @@ namespace winport::user32
 {
 
 class ThreadQueue;
-
-struct WindowClass
-{
-    std::u16string name;
-    HINSTANCE instance;
-    WNDPROC proc;
-    ATOM atom;
-    int windowCount = 0;
-};
 
 struct Window
 {
