@@ -7,6 +7,8 @@
 #pragma once
 
 #include "machine/Clock.h"
+#include "machine/DeviceManager.h"
+#include "machine/HidDeviceSpec.h"
 
 #include <functional>
 #include <map>
@@ -37,6 +39,38 @@ public:
     // ---- Clock -------------------------------------------------------------------------------
     Clock& GetClock() { return clock_; }
 
+    // ---- HID devices ------------------------------------------------------------------------
+    // Plugs a device: its interfaces appear in SetupAPI and DBT_DEVICEARRIVAL is sent for each.
+    // Returns its id, or 0 when the HID parser rejects the report descriptor.
+    uint32_t PlugDevice(const HidDeviceSpec& spec) { return devices_.Plug(spec); }
+    // Removes a present device (see Removal); false for an unknown or already removed id.
+    bool UnplugDevice(uint32_t id, Removal how) { return devices_.Unplug(id, how); }
+    // Sends one input report; data[0] is the report ID (0 for a device without IDs). A report
+    // shorter than the collection's InputReportByteLength is padded with zeros. Each open handle of
+    // the interface gets it: a pending read completes, otherwise it is queued (32 per handle, the
+    // oldest dropped). False for an unknown ID, a too long report or a removed device.
+    bool SendInputReport(uint32_t id, const uint8_t* data, size_t size)
+    {
+        return devices_.SendInputReport(id, data, size);
+    }
+    // Installations: a pending one shows CM_INSTALL_STATE_FINISH_INSTALL and a devnode that is not
+    // started, and holds CMP_WaitNoPendingInstallEvents; finishing it (or failing it, with
+    // DN_HAS_PROBLEM and CM_PROB_FAILED_INSTALL) releases the waits.
+    bool StartInstall(uint32_t id) { return devices_.StartInstall(id); }
+    bool FinishInstall(uint32_t id, bool success = true) { return devices_.FinishInstall(id, success); }
+    int PendingInstalls() const { return devices_.PendingInstalls(); }
+    // What CM_Get_DevNode_Status reports for every instance of the device.
+    bool SetDevNodeStatus(uint32_t id, ULONG status, ULONG problem)
+    {
+        return devices_.SetDevNodeStatus(id, status, problem);
+    }
+    // Makes CreateFileW on the device's interfaces fail with error (0: open normally again).
+    bool SetOpenFailure(uint32_t id, DWORD error) { return devices_.SetOpenFailure(id, error); }
+    std::vector<std::u16string> InterfacePaths(uint32_t id) const { return devices_.InterfacePaths(id); }
+    DeviceStats GetDeviceStats(uint32_t id) const { return devices_.Stats(id); }
+    // The Windows side of the devices, for winport's own API implementations.
+    DeviceManager& Devices() { return devices_; }
+
     // ---- Debug output ----------------------------------------------------------------------
     // Receives each OutputDebugStringW text (UTF-16) on the calling thread; null restores the
     // default, which writes the text as UTF-8 to stderr when the environment variable
@@ -52,6 +86,7 @@ private:
     Machine() = default;
 
     Clock clock_;
+    DeviceManager devices_;
     std::mutex sinkLock_;
     DebugOutputSink sink_;
 };

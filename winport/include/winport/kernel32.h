@@ -93,6 +93,19 @@ typedef union _ULARGE_INTEGER
 #define WT_EXECUTEINPERSISTENTTHREAD 0x00000080
 #define WT_TRANSFER_IMPERSONATION 0x00000100
 
+#define GENERIC_READ 0x80000000
+#define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_OVERLAPPED 0x40000000
+
 #define DUPLICATE_CLOSE_SOURCE 0x00000001
 #define DUPLICATE_SAME_ACCESS 0x00000002
 
@@ -149,6 +162,16 @@ extern "C"
     HANDLE WINAPI GetCurrentThread(void);
     DWORD WINAPI GetCurrentThreadId(void);
     DWORD WINAPI GetThreadId(HANDLE Thread);
+
+    // Files: device interfaces opened by path (see machine/Machine.h for the devices).
+    HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                              LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                              DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+    BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                         LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+    BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
+                                    LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+    BOOL WINAPI CancelIo(HANDLE hFile);
 
     // Timer queues.
     HANDLE WINAPI CreateTimerQueue(void);

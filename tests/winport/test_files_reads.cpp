@@ -1,0 +1,317 @@
+// CreateFileW and ReadFile on device interfaces: overlapped and synchronous reads, the per-handle
+// report queue, cancellation, removal, and the HidD_* functions.
+#include <hidsdi.h>
+#include <windows.h>
+
+#include "DeviceFixtures.h"
+#include "WaitUntil.h"
+#include "machine/Machine.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+
+using winport::machine::HidDeviceSpec;
+using winport::machine::Machine;
+using winport::machine::Removal;
+
+namespace
+{
+
+class DeviceReads : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        HidDeviceSpec spec;
+        spec.reportDescriptor = GamePadDescriptor();
+        device = Machine::Instance().PlugDevice(spec);
+        ASSERT_NE(device, 0u);
+        path = Machine::Instance().InterfacePaths(device).at(0);
+        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    void TearDown() override { CloseHandle(event); }
+
+    HANDLE Open(DWORD flags = FILE_FLAG_OVERLAPPED)
+    {
+        return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+    void Send(uint8_t x)
+    {
+        uint8_t report[4] = {0, 0x01, x, 0x80};
+        ASSERT_TRUE(Machine::Instance().SendInputReport(device, report, sizeof report));
+    }
+    // Starts an overlapped read that must stay pending.
+    void StartPendingRead(HANDLE file)
+    {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event;
+        DWORD read = 77;
+        ASSERT_FALSE(ReadFile(file, buffer.data(), 4, &read, &overlapped));
+        ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+        EXPECT_EQ(read, 0u);
+    }
+
+    uint32_t device = 0;
+    std::u16string path;
+    HANDLE event = nullptr;
+    OVERLAPPED overlapped{};
+    std::array<BYTE, 4> buffer{};
+};
+
+TEST_F(DeviceReads, OverlappedReadPendsThenCompletesThroughTheEvent)
+{
+    HANDLE file = Open();
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    StartPendingRead(file);
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    Send(0x42);
+    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetOverlappedResult(file, &overlapped, &bytes, FALSE));
+    EXPECT_EQ(bytes, 4u);
+    EXPECT_EQ(buffer, (std::array<BYTE, 4>{0, 0x01, 0x42, 0x80}));
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, QueuedReportCompletesTheReadAtOnceAndInOrder)
+{
+    HANDLE file = Open();
+    for (uint8_t x = 1; x <= 5; ++x)
+        Send(x);
+    for (uint8_t x = 1; x <= 5; ++x)
+    {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event;
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(file, buffer.data(), 4, &read, &overlapped));
+        EXPECT_EQ(read, 4u);
+        EXPECT_EQ(buffer[2], x);
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0); // set even when done at once
+    }
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, FullQueueDropsTheOldestReportsAndCountsThem)
+{
+    HANDLE file = Open();
+    for (int x = 1; x <= 40; ++x)
+        Send(static_cast<uint8_t>(x));
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(device).reportsDropped, 8u);
+    overlapped.hEvent = event;
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(file, buffer.data(), 4, &read, &overlapped));
+    EXPECT_EQ(buffer[2], 9);
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, EachHandleGetsEveryReport)
+{
+    HANDLE first = Open();
+    HANDLE second = Open();
+    Send(7);
+    for (HANDLE file : {first, second})
+    {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = event;
+        DWORD read = 0;
+        EXPECT_TRUE(ReadFile(file, buffer.data(), 4, &read, &overlapped));
+        EXPECT_EQ(buffer[2], 7);
+    }
+    CloseHandle(first);
+    CloseHandle(second);
+}
+
+TEST_F(DeviceReads, ClosingTheHandleCompletesThePendingReadAsAborted)
+{
+    HANDLE file = Open();
+    StartPendingRead(file);
+    CloseHandle(file);
+    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+    DWORD bytes = 1;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(device).openHandles, 0);
+}
+
+TEST_F(DeviceReads, CancelIoAbortsThisThreadsReads)
+{
+    HANDLE file = Open();
+    StartPendingRead(file);
+    EXPECT_TRUE(CancelIo(file));
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    // The next report is not lost to the cancelled read.
+    Send(3);
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event;
+    EXPECT_TRUE(ReadFile(file, buffer.data(), 4, nullptr, &overlapped));
+    EXPECT_EQ(buffer[2], 3);
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, SurpriseRemovalFailsPendingAndLaterReads)
+{
+    HANDLE file = Open();
+    StartPendingRead(file);
+    Machine::Instance().UnplugDevice(device, Removal::Surprise);
+    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event;
+    EXPECT_FALSE(ReadFile(file, buffer.data(), 4, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_FALSE(Machine::Instance().SendInputReport(device, buffer.data(), 4));
+    EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST_F(DeviceReads, SynchronousHandleBlocksUntilAReportArrives)
+{
+    HANDLE file = Open(0);
+    std::atomic<bool> done{false};
+    DWORD read = 0;
+    BOOL ok = FALSE;
+    std::thread reader(
+        [&]
+        {
+            ok = ReadFile(file, buffer.data(), 4, &read, nullptr);
+            done = true;
+        });
+    EXPECT_FALSE(WaitUntil([&] { return done.load(); }, std::chrono::milliseconds(50)));
+    Send(9);
+    reader.join();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(read, 4u);
+    EXPECT_EQ(buffer[2], 9);
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, BadReadsFailWithTheirLastErrors)
+{
+    HANDLE file = Open();
+    overlapped.hEvent = event;
+    EXPECT_FALSE(ReadFile(file, buffer.data(), 3, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+    EXPECT_FALSE(ReadFile(file, buffer.data(), 4, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    HANDLE noAccess = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
+    EXPECT_FALSE(ReadFile(noAccess, buffer.data(), 4, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(ReadFile(reinterpret_cast<HANDLE>(0x7770), buffer.data(), 4, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    CloseHandle(noAccess);
+    CloseHandle(file);
+}
+
+TEST_F(DeviceReads, OpensFailOnUnknownPathsAndInjectedFailures)
+{
+    EXPECT_EQ(CreateFileW(u"\\\\?\\hid#nothing", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    Machine::Instance().SetOpenFailure(device, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    Machine::Instance().SetOpenFailure(device, 0);
+    // Paths compare without regard to case.
+    std::u16string upper = path;
+    _wcsupr(&upper[0]);
+    HANDLE file = CreateFileW(upper.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+}
+
+TEST(DeviceInterfaces, ReportsGoToTheCollectionOfTheirReportId)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = TwoCollectionDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto paths = Machine::Instance().InterfacePaths(device);
+    ASSERT_EQ(paths.size(), 2u);
+    HANDLE pad =
+        CreateFileW(paths[0].c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE consumer =
+        CreateFileW(paths[1].c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    uint8_t volume[3] = {2, 10, 20};
+    ASSERT_TRUE(Machine::Instance().SendInputReport(device, volume, 3));
+    uint8_t unknownId[2] = {9, 0};
+    EXPECT_FALSE(Machine::Instance().SendInputReport(device, unknownId, 2));
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    BYTE buffer[8] = {};
+    EXPECT_FALSE(ReadFile(pad, buffer, sizeof buffer, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    CancelIo(pad);
+    OVERLAPPED second{};
+    second.hEvent = event;
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(consumer, buffer, sizeof buffer, &read, &second));
+    EXPECT_EQ(read, 3u);
+    EXPECT_EQ(buffer[0], 2);
+    EXPECT_EQ(buffer[2], 20);
+    CloseHandle(pad);
+    CloseHandle(consumer);
+    CloseHandle(event);
+}
+
+TEST(DeviceInterfaces, KeyboardsRefuseReadOpensButAnswerAttributes)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = KeyboardDescriptor();
+    spec.vendorId = 0x046d;
+    spec.productId = 0xc31c;
+    spec.versionNumber = 0x6400;
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto path = Machine::Instance().InterfacePaths(device).at(0);
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE file = CreateFileW(path.c_str(), 0, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof attributes;
+    ASSERT_TRUE(HidD_GetAttributes(file, &attributes));
+    EXPECT_EQ(attributes.VendorID, 0x046d);
+    EXPECT_EQ(attributes.ProductID, 0xc31c);
+    EXPECT_EQ(attributes.VersionNumber, 0x6400);
+    CloseHandle(file);
+}
+
+TEST(DeviceInterfaces, PreparsedDataDescribesTheCollectionAndIsFreedOnce)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = GamePadDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto path = Machine::Instance().InterfacePaths(device).at(0);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    ASSERT_TRUE(HidD_GetPreparsedData(file, &preparsed));
+    HIDP_CAPS caps{};
+    ASSERT_EQ(HidP_GetCaps(preparsed, &caps), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(caps.UsagePage, 0x01);
+    EXPECT_EQ(caps.Usage, 0x05);
+    EXPECT_EQ(caps.InputReportByteLength, 4);
+    EXPECT_TRUE(HidD_FreePreparsedData(preparsed));
+    EXPECT_FALSE(HidD_GetPreparsedData(reinterpret_cast<HANDLE>(0x7770), &preparsed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    Machine::Instance().UnplugDevice(device, Removal::Surprise);
+    HIDD_ATTRIBUTES attributes{};
+    EXPECT_FALSE(HidD_GetAttributes(file, &attributes));
+    EXPECT_FALSE(HidD_GetPreparsedData(file, &preparsed));
+    CloseHandle(file);
+    EXPECT_EQ(Machine::Instance().QueryOpenResources().HandleCount(), 0);
+}
+
+} // namespace

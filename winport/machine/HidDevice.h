@@ -1,0 +1,32 @@
+// A plugged physical HID device and the interfaces of its top-level collections. State guarded by
+// the DeviceManager's lock.
+#pragma once
+
+#include "machine/DeviceInterface.h"
+#include "machine/HidDeviceSpec.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace winport::machine
+{
+
+class HidDevice
+{
+public:
+    uint32_t id = 0;
+    HidDeviceSpec spec;
+    std::vector<std::shared_ptr<DeviceInterface>> interfaces;
+    std::map<UCHAR, DeviceInterface*> inputRoutes; // report ID -> the interface that reads it
+
+    DWORD installState = 0; // CM_INSTALL_STATE_*
+    ULONG devNodeStatus = 0;
+    ULONG problem = 0;
+    DWORD openFailure = 0; // an error CreateFileW fails with, 0 for none
+    bool present = true;
+    DeviceStats stats;
+};
+
+} // namespace winport::machine

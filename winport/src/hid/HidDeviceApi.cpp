@@ -1,0 +1,69 @@
+// hid.dll's device functions over the machine's devices. They work on handles opened with any
+// access, as on Windows (a keyboard opened with no access answers them).
+#include <hidsdi.h>
+
+#include "machine/Machine.h"
+#include "src/kernel32/HandleTable.h"
+
+using winport::kernel32::HandleTable;
+using winport::machine::HidFile;
+using winport::machine::Machine;
+
+extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(HidDeviceObject);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (Attributes == nullptr)
+    {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    USHORT vendor = 0, product = 0, version = 0;
+    if (!Machine::Instance().Devices().Attributes(*file, vendor, product, version))
+    {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return FALSE;
+    }
+    Attributes->Size = sizeof(HIDD_ATTRIBUTES);
+    Attributes->VendorID = vendor;
+    Attributes->ProductID = product;
+    Attributes->VersionNumber = version;
+    return TRUE;
+}
+
+extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* PreparsedData)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(HidDeviceObject);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (PreparsedData == nullptr)
+    {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    PHIDP_PREPARSED_DATA copy = Machine::Instance().Devices().CopyPreparsedData(*file);
+    if (copy == nullptr)
+    {
+        SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+        return FALSE;
+    }
+    *PreparsedData = copy;
+    return TRUE;
+}
+
+extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData)
+{
+    if (!KvHidP_FreePreparsedData(PreparsedData))
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,127 @@
+// kernel32: files. The only files are the machine's device interfaces, opened by path.
+#include "HandleTable.h"
+#include "ThreadState.h"
+
+#include "machine/Machine.h"
+
+#include <chrono>
+#include <thread>
+
+using winport::kernel32::HandleTable;
+using winport::machine::HidFile;
+using winport::machine::Machine;
+
+namespace
+{
+
+winport::machine::DeviceManager& Devices()
+{
+    return Machine::Instance().Devices();
+}
+
+DWORD ErrorOfStatus(ULONG_PTR status)
+{
+    switch (status)
+    {
+        case winport::machine::kStatusCancelled:
+            return ERROR_OPERATION_ABORTED;
+        case winport::machine::kStatusDeviceNotConnected:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+ULONG_PTR LoadStatus(const OVERLAPPED* overlapped)
+{
+    return __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE);
+}
+
+} // namespace
+
+extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                                     DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (dwCreationDisposition != OPEN_EXISTING)
+    {
+        // Devices exist or not; nothing here creates files.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD error = ERROR_SUCCESS;
+    HANDLE handle = Devices().Open(lpFileName, dwDesiredAccess, dwFlagsAndAttributes, error);
+    if (handle == nullptr)
+    {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hFile);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return Devices().Read(*file, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+}
+
+extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
+                                           LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
+{
+    if (lpOverlapped == nullptr)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (LoadStatus(lpOverlapped) == winport::machine::kStatusPending)
+    {
+        if (!bWait)
+        {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        if (lpOverlapped->hEvent != nullptr)
+        {
+            if (WaitForSingleObject(lpOverlapped->hEvent, INFINITE) == WAIT_FAILED)
+                return FALSE;
+        }
+        else
+        {
+            // Without an event Windows waits on the file handle; we watch the status instead.
+            if (!HandleTable::Instance().LookupAs<HidFile>(hFile))
+            {
+                SetLastError(ERROR_INVALID_HANDLE);
+                return FALSE;
+            }
+            while (LoadStatus(lpOverlapped) == winport::machine::kStatusPending)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ULONG_PTR status = LoadStatus(lpOverlapped);
+    if (lpNumberOfBytesTransferred != nullptr)
+        *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
+    if (status != winport::machine::kStatusSuccess)
+    {
+        SetLastError(ErrorOfStatus(status));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CancelIo(HANDLE hFile)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hFile);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    Devices().CancelReads(*file, false, winport::machine::kStatusCancelled);
+    return TRUE;
+}

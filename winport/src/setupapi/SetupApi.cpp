@@ -1,0 +1,256 @@
+// SetupAPI over the machine's devices: device information sets, interface enumeration with the
+// size-query protocol, registry properties and instance ids, with SetupAPI's last errors.
+#include <setupapi.h>
+
+#include "DeviceInfoSet.h"
+#include "machine/Machine.h"
+#include "src/kernel32/HandleTable.h"
+
+#include <cfgmgr32.h>
+
+#include <cstddef>
+#include <cstring>
+
+using winport::kernel32::HandleTable;
+using winport::machine::InterfaceRecord;
+using winport::machine::kHidInterfaceClass;
+using winport::machine::kHidSetupClass;
+using winport::setupapi::DeviceInfoSet;
+
+namespace winport::setupapi
+{
+
+long DeviceInfoSet::IndexOf(ULONG_PTR tag) const
+{
+    ULONG_PTR index = tag & 0xFFFFF;
+    if ((tag >> 20) != reinterpret_cast<ULONG_PTR>(handle) || index == 0 || index > records.size())
+        return -1;
+    return static_cast<long>(index - 1);
+}
+
+} // namespace winport::setupapi
+
+namespace
+{
+
+constexpr DWORD kDetailHeader = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+
+BOOL Fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+std::shared_ptr<DeviceInfoSet> LookupSet(HDEVINFO set)
+{
+    return HandleTable::Instance().LookupAs<DeviceInfoSet>(set);
+}
+
+// The set element a device information record names, or null (ERROR_INVALID_PARAMETER).
+const InterfaceRecord* ElementOf(const DeviceInfoSet& set, const SP_DEVINFO_DATA* data)
+{
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return nullptr;
+    long index = set.IndexOf(data->Reserved);
+    return index < 0 ? nullptr : &set.records[static_cast<size_t>(index)];
+}
+
+void FillDevInfo(const DeviceInfoSet& set, size_t index, SP_DEVINFO_DATA& data)
+{
+    data.ClassGuid = kHidSetupClass;
+    data.DevInst = set.records[index].devInst;
+    data.Reserved = set.TagOf(index);
+}
+
+// A property's type and bytes; false when the device has no such property.
+bool ReadProperty(const InterfaceRecord& record, DWORD property, DWORD& type, std::u16string& text,
+                  DWORD& number)
+{
+    type = REG_SZ;
+    switch (property)
+    {
+        case SPDRP_FRIENDLYNAME:
+            if (!record.friendlyName)
+                return false;
+            text = *record.friendlyName;
+            return true;
+        case SPDRP_DEVICEDESC:
+            if (!record.deviceDescription)
+                return false;
+            text = *record.deviceDescription;
+            return true;
+        case SPDRP_HARDWAREID:
+            type = REG_MULTI_SZ;
+            text = record.hardwareIds.substr(0, record.hardwareIds.size() - 1); // keeps one terminator
+            return true;
+        case SPDRP_CLASS:
+            text = u"HIDClass";
+            return true;
+        case SPDRP_CLASSGUID:
+            text = u"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
+            return true;
+        case SPDRP_INSTALL_STATE:
+            type = REG_DWORD;
+            number = record.installState;
+            return true;
+        default:
+            return false;
+    }
+}
+
+} // namespace
+
+extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DWORD Flags)
+{
+    if (ClassGuid == nullptr && (Flags & DIGCF_ALLCLASSES) == 0)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool all = (Flags & DIGCF_ALLCLASSES) != 0;
+    const GUID& hidClass = (Flags & DIGCF_DEVICEINTERFACE) ? kHidInterfaceClass : kHidSetupClass;
+    bool hid = all || *ClassGuid == hidClass;
+    bool enumeratorMatches = Enumerator == nullptr || _wcsicmp(Enumerator, u"HID") == 0;
+    std::vector<InterfaceRecord> records;
+    if (hid && enumeratorMatches)
+        records = winport::machine::Machine::Instance().Devices().PresentInterfaces();
+    auto set = std::make_shared<DeviceInfoSet>(std::move(records));
+    set->handle = HandleTable::Instance().Insert(set);
+    SetLastError(ERROR_SUCCESS);
+    return set->handle;
+}
+
+extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+{
+    if (!LookupSet(DeviceInfoSet) || !HandleTable::Instance().Close(DeviceInfoSet))
+        return Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                                   const GUID* InterfaceClassGuid, DWORD MemberIndex,
+                                                   PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData)
+{
+    auto set = LookupSet(DeviceInfoSet);
+    if (!set)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (DeviceInterfaceData == nullptr || InterfaceClassGuid == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    size_t index = MemberIndex;
+    if (DeviceInfoData != nullptr)
+    {
+        // Each device instance has exactly one interface.
+        const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
+        if (element == nullptr)
+            return Fail(ERROR_INVALID_PARAMETER);
+        if (MemberIndex > 0)
+            return Fail(ERROR_NO_MORE_ITEMS);
+        index = static_cast<size_t>(element - set->records.data());
+    }
+    if (*InterfaceClassGuid != kHidInterfaceClass || index >= set->records.size())
+        return Fail(ERROR_NO_MORE_ITEMS);
+    DeviceInterfaceData->InterfaceClassGuid = kHidInterfaceClass;
+    DeviceInterfaceData->Flags = SPINT_ACTIVE;
+    DeviceInterfaceData->Reserved = set->TagOf(index);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
+    HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_W DeviceInterfaceDetailData, DWORD DeviceInterfaceDetailDataSize,
+    PDWORD RequiredSize, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    auto set = LookupSet(DeviceInfoSet);
+    if (!set)
+        return Fail(ERROR_INVALID_HANDLE);
+    long index = -1;
+    if (DeviceInterfaceData != nullptr && DeviceInterfaceData->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA))
+        index = set->IndexOf(DeviceInterfaceData->Reserved);
+    if (index < 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // The size-query protocol: no buffer and size 0 asks for the size; a buffer must hold at least
+    // the header and one character and carry the structure's own size in cbSize.
+    if ((DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0) ||
+        (DeviceInterfaceDetailData != nullptr &&
+         DeviceInterfaceDetailDataSize < kDetailHeader + sizeof(WCHAR)))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (DeviceInterfaceDetailData != nullptr &&
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    const std::u16string& path = set->records[static_cast<size_t>(index)].path;
+    DWORD needed = kDetailHeader + static_cast<DWORD>((path.size() + 1) * sizeof(WCHAR));
+    if (RequiredSize != nullptr)
+        *RequiredSize = needed;
+    if (DeviceInfoData != nullptr)
+        FillDevInfo(*set, static_cast<size_t>(index), *DeviceInfoData);
+    if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                             PSP_DEVINFO_DATA DeviceInfoData)
+{
+    auto set = LookupSet(DeviceInfoSet);
+    if (!set)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (DeviceInfoData == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (MemberIndex >= set->records.size())
+        return Fail(ERROR_NO_MORE_ITEMS);
+    FillDevInfo(*set, MemberIndex, *DeviceInfoData);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
+                                                         PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                                         PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                                         DWORD PropertyBufferSize, PDWORD RequiredSize)
+{
+    auto set = LookupSet(DeviceInfoSet);
+    if (!set)
+        return Fail(ERROR_INVALID_HANDLE);
+    const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
+    if (element == nullptr || (PropertyBuffer == nullptr && PropertyBufferSize != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    DWORD type = REG_NONE, number = 0;
+    std::u16string text;
+    if (!ReadProperty(*element, Property, type, text, number))
+        return Fail(ERROR_INVALID_DATA);
+    const void* bytes = type == REG_DWORD ? static_cast<const void*>(&number) : text.c_str();
+    DWORD size = type == REG_DWORD ? sizeof(DWORD) : static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+    if (PropertyRegDataType != nullptr)
+        *PropertyRegDataType = type;
+    if (RequiredSize != nullptr)
+        *RequiredSize = size;
+    if (PropertyBufferSize < size)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(PropertyBuffer, bytes, size);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                                   PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                                   PDWORD RequiredSize)
+{
+    auto set = LookupSet(DeviceInfoSet);
+    if (!set)
+        return Fail(ERROR_INVALID_HANDLE);
+    const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
+    if (element == nullptr || (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
+    if (RequiredSize != nullptr)
+        *RequiredSize = needed;
+    if (DeviceInstanceIdSize < needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(DeviceInstanceId, element->instanceId.c_str(), needed * sizeof(WCHAR));
+    return TRUE;
+}
