@@ -17,13 +17,15 @@ Thread::Thread(LPTHREAD_START_ROUTINE routine, LPVOID parameter, bool suspended)
 void Thread::Launch(const std::shared_ptr<Thread>& self)
 {
     auto finished = std::make_shared<std::atomic<bool>>(false);
+    ThreadReaper& reaper = ThreadReaper::Instance();
+    reaper.ThreadStarted();
     std::thread system(
         [self, finished]
         {
             self->Run();
             finished->store(true, std::memory_order_release);
         });
-    ThreadReaper::Instance().Adopt(std::move(system), finished);
+    reaper.Adopt(std::move(system), finished);
 }
 
 void Thread::Run()
@@ -46,6 +48,8 @@ void Thread::Run()
 
 void Thread::Finish(DWORD exitCode)
 {
+    // Counted as ended before anyone waiting for it can see it signalled.
+    ThreadReaper::Instance().ThreadEnded();
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
     exitCode_ = exitCode;
     finished_ = true;

@@ -43,14 +43,19 @@ void ThreadReaper::ReapFinished()
 int ThreadReaper::RunningCount()
 {
     ReapFinished();
-    std::lock_guard<std::mutex> guard(lock_);
-    return static_cast<int>(entries_.size());
+    return live_.load();
 }
 
 void ThreadReaper::JoinAll(int graceMs)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
-    while (RunningCount() > 0 && std::chrono::steady_clock::now() < deadline)
+    auto unjoined = [this]
+    {
+        ReapFinished();
+        std::lock_guard<std::mutex> guard(lock_);
+        return !entries_.empty();
+    };
+    while (unjoined() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::vector<Entry> stragglers;
     {

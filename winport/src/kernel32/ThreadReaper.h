@@ -22,7 +22,10 @@ public:
                std::shared_ptr<void> keepAlive = nullptr);
     // Joins the adopted threads that have finished.
     void ReapFinished();
-    // Adopted threads still running, after reaping the finished ones.
+    // Every thread winport starts calls these first and last thing in its body.
+    void ThreadStarted() { live_.fetch_add(1); }
+    void ThreadEnded() { live_.fetch_sub(1); }
+    // Threads winport started whose body has not ended (the finished ones are reaped first).
     int RunningCount();
     // At unload: joins every thread, giving each unfinished one up to graceMs to end; one that does
     // not is detached and reported on stderr.
@@ -37,6 +40,7 @@ private:
     };
     std::vector<Entry> TakeFinished();
 
+    std::atomic<int> live_{0};
     std::mutex lock_;
     std::vector<Entry> entries_;
     std::vector<std::shared_ptr<void>> abandoned_;

@@ -21,7 +21,14 @@ TimerQueue::~TimerQueue()
 void TimerQueue::Start()
 {
     std::lock_guard<std::mutex> guard(lock_);
-    thread_ = std::thread([this] { Loop(); });
+    ThreadReaper::Instance().ThreadStarted();
+    thread_ = std::thread(
+        [this]
+        {
+            Loop();
+            ThreadReaper::Instance().ThreadEnded();
+            finished_->store(true, std::memory_order_release);
+        });
     threadId_ = thread_.get_id();
 }
 
@@ -42,7 +49,6 @@ void TimerQueue::Loop()
     guard.unlock();
     if (completion)
         completion->Set();
-    finished_->store(true, std::memory_order_release);
 }
 
 QueueTimer* TimerQueue::NextDueLocked()

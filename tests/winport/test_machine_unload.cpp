@@ -1,0 +1,103 @@
+// A dlopen/dlclose cycle of a library that uses threads, timer queues, events and device handles
+// leaves nothing behind, and the machine can say what a leaky one left open.
+#include <windows.h>
+
+#include "DeviceFixtures.h"
+#include "WaitUntil.h"
+#include "machine/Machine.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+using winport::machine::Machine;
+
+namespace
+{
+
+using StartFn = void (*)(const char16_t*, bool);
+using TicksFn = LONG (*)();
+
+struct Loaded
+{
+    void* library = nullptr;
+    StartFn start = nullptr;
+    TicksFn ticks = nullptr;
+};
+
+Loaded Load()
+{
+    Loaded loaded;
+    loaded.library = dlopen(WINPORT_UNLOAD_PROBE, RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(loaded.library, nullptr) << dlerror();
+    if (loaded.library)
+    {
+        loaded.start = reinterpret_cast<StartFn>(dlsym(loaded.library, "ProbeStart"));
+        loaded.ticks = reinterpret_cast<TicksFn>(dlsym(loaded.library, "ProbeTicks"));
+    }
+    return loaded;
+}
+
+bool IsMapped()
+{
+    return dlopen(WINPORT_UNLOAD_PROBE, RTLD_NOW | RTLD_NOLOAD) != nullptr;
+}
+
+std::u16string PlugGamePad()
+{
+    winport::machine::HidDeviceSpec spec;
+    spec.reportDescriptor = GamePadDescriptor();
+    return Machine::Instance().InterfacePaths(Machine::Instance().PlugDevice(spec)).at(0);
+}
+
+TEST(Unload, ACleanLibraryLeavesNothingOpenOrRunning)
+{
+    std::u16string path = PlugGamePad();
+    auto before = Machine::Instance().QueryOpenResources();
+    Loaded loaded = Load();
+    ASSERT_NE(loaded.start, nullptr);
+    loaded.start(path.c_str(), false);
+    ASSERT_TRUE(WaitUntil([&] { return loaded.ticks() >= 2; }));
+    auto during = Machine::Instance().QueryOpenResources();
+    EXPECT_EQ(during.runningThreads, before.runningThreads + 2); // its thread and its queue's
+    EXPECT_EQ(during.handlesByKind["timer queue"], 1);
+    EXPECT_EQ(during.handlesByKind["file"], 1);
+    ASSERT_EQ(dlclose(loaded.library), 0);
+    EXPECT_FALSE(IsMapped());
+    auto after = Machine::Instance().QueryOpenResources();
+    EXPECT_EQ(after.handlesByKind, before.handlesByKind);
+    EXPECT_EQ(after.runningThreads, before.runningThreads);
+}
+
+TEST(Unload, ReloadingWorksAgain)
+{
+    for (int round = 0; round < 3; ++round)
+    {
+        Loaded loaded = Load();
+        ASSERT_NE(loaded.start, nullptr);
+        loaded.start(nullptr, false);
+        ASSERT_TRUE(WaitUntil([&] { return loaded.ticks() >= 1; }));
+        ASSERT_EQ(dlclose(loaded.library), 0);
+        EXPECT_EQ(Machine::Instance().QueryOpenResources().runningThreads, 0);
+        EXPECT_EQ(Machine::Instance().QueryOpenResources().HandleCount(), 0);
+    }
+}
+
+TEST(Unload, TheMachineReportsWhatALeakyLibraryLeftOpen)
+{
+    Loaded loaded = Load();
+    ASSERT_NE(loaded.start, nullptr);
+    loaded.start(nullptr, true);
+    ASSERT_TRUE(WaitUntil([&] { return loaded.ticks() >= 1; }));
+    auto during = Machine::Instance().QueryOpenResources();
+    // Unloading it now would leave its thread and timer callback pointing into unmapped code.
+    EXPECT_EQ(during.handlesByKind["timer queue"], 1);
+    EXPECT_EQ(during.handlesByKind["timer-queue timer"], 1);
+    EXPECT_EQ(during.handlesByKind["thread"], 1);
+    EXPECT_EQ(during.handlesByKind["event"], 1);
+    EXPECT_EQ(during.runningThreads, 2);
+    reinterpret_cast<void (*)()>(dlsym(loaded.library, "ProbeStop"))();
+    EXPECT_EQ(Machine::Instance().QueryOpenResources().HandleCount(), 0);
+    EXPECT_EQ(dlclose(loaded.library), 0);
+}
+
+} // namespace
