@@ -1,6 +1,7 @@
 // DirectInput 8 over the machine's keyboard and mouse, as the virtual devices use it.
 #include <dinput.h>
 #include <machine/DesktopControl.h>
+#include <machine/Machine.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -289,4 +290,32 @@ TEST(ComApartments, InitializationCountsPerThreadAndKeepsItsModel)
     CoUninitialize();
     EXPECT_EQ(machine::OpenDesktopResources().comThreads, 0u);
     EXPECT_EQ(CoInitializeEx(reinterpret_cast<void*>(1), COINIT_MULTITHREADED), E_INVALIDARG);
+}
+
+TEST(DirectInputEnumeration, PluggedHidGameControllersAreListedButKeyboardsAreNot)
+{
+    IDirectInput8W* di = Create();
+    machine::HidDeviceSpec pad;
+    pad.vendorId = 0x0012;
+    pad.productId = 0x00AB;
+    pad.friendlyName = u"Test Pad";
+    pad.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
+                            0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
+    machine::HidDeviceSpec keyboard;
+    keyboard.reportDescriptor = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,
+                                 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
+    uint32_t padId = machine::Machine::Instance().PlugDevice(pad);
+    ASSERT_NE(padId, 0u);
+    ASSERT_NE(machine::Machine::Instance().PlugDevice(keyboard), 0u);
+    SetLastError(1234);
+    auto controllers = Enumerate(di, DI8DEVCLASS_GAMECTRL);
+    EXPECT_EQ(GetLastError(), 1234u) << "listing leaves the last error alone";
+    ASSERT_EQ(controllers.size(), 1u);
+    EXPECT_EQ(controllers[0].guidProduct.Data1, 0x00AB0012u);
+    EXPECT_EQ(std::u16string(controllers[0].tszProductName), u"Test Pad");
+    EXPECT_EQ(di->GetDeviceStatus(controllers[0].guidInstance), DI_OK);
+    EXPECT_EQ(machine::Machine::Instance().GetDeviceStats(padId).openHandles, 0) << "no handle left open";
+    machine::Machine::Instance().UnplugDevice(padId, machine::Removal::Surprise);
+    EXPECT_TRUE(Enumerate(di, DI8DEVCLASS_GAMECTRL).empty());
+    di->Release();
 }

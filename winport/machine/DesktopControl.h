@@ -4,7 +4,7 @@
 //
 // Plain C++, callable from any thread. A fresh machine (each test process starts with one) has a
 // keyboard and a five-button mouse, the user "User" logged on at the console (session 1), an empty
-// registry (no joystick OEM key anywhere) and no game controller. The process itself runs as the
+// registry (no joystick OEM key anywhere) and no game controller (no HID device is plugged). The process itself runs as the
 // service account "SYSTEM", whose hive is HKEY_CURRENT_USER until a thread impersonates someone.
 #pragma once
 
@@ -56,8 +56,9 @@ bool ReleaseMouseButton(DWORD button);
 // answers DIERR_INPUTLOST, then DIERR_NOTACQUIRED until it is acquired again.
 void LoseInputAcquisition();
 
-// Game controllers as DirectInput lists them (DI8DEVCLASS_GAMECTRL). usage is the HID usage of
-// the top-level collection on the generic desktop page: 4 joystick, 5 game pad, 8 multi-axis.
+// Game controllers that DirectInput lists (DI8DEVCLASS_GAMECTRL) besides the HID game controllers
+// plugged into the machine, which it lists on its own. usage is the HID usage of the top-level
+// collection on the generic desktop page: 4 joystick, 5 game pad, 8 multi-axis.
 void AddGameController(const GUID& instance, const std::u16string& name, WORD vendorId, WORD productId,
                        WORD usage);
 void RemoveGameController(const GUID& instance);

@@ -1,6 +1,7 @@
 #include "src/dinput8/DirectInput.h"
 
 #include "src/dinput8/DirectInputDevice.h"
+#include "src/dinput8/HidControllers.h"
 #include "src/dinput8/SystemInput.h"
 
 #include <cstring>
@@ -132,6 +133,9 @@ HRESULT DirectInput::CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8W* device, L
         return DIERR_NOAGGREGATION;
     if (!m_initialized)
         return DIERR_NOTINITIALIZED;
+    for (auto& controller : HidGameControllers())
+        if (controller.instance == guid)
+            return DIERR_UNSUPPORTED;
     DeviceKind kind;
     {
         auto& system = SystemInput::Instance();
@@ -159,6 +163,8 @@ HRESULT DirectInput::EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKW callback, 
         return DIERR_INVALIDPARAM;
     if (!m_initialized)
         return DIERR_NOTINITIALIZED;
+    // Read before taking the input lock: listing HID devices opens them.
+    auto hidControllers = HidGameControllers();
     std::vector<DIDEVICEINSTANCEW> found;
     {
         auto& system = SystemInput::Instance();
@@ -172,6 +178,8 @@ HRESULT DirectInput::EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKW callback, 
         for (auto& controller : system.ControllersLocked())
             found.push_back(Describe(controller));
     }
+    for (auto& controller : hidControllers)
+        found.push_back(Describe(controller));
     // No device here has force feedback, so asking for it finds nothing.
     for (auto& info : found)
     {
@@ -185,6 +193,9 @@ HRESULT DirectInput::EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKW callback, 
 
 HRESULT DirectInput::GetDeviceStatus(REFGUID instance)
 {
+    for (auto& controller : HidGameControllers())
+        if (controller.instance == instance)
+            return DI_OK;
     auto& system = SystemInput::Instance();
     std::lock_guard<std::mutex> guard(system.Lock());
     if (instance == GUID_SysKeyboard)
