@@ -78,9 +78,11 @@ template <class Out> void fillCommon(Out& out, const Cap& cap)
     }
 }
 
+// Current SDKs name bytes 20-21 of the button caps' Reserved area ReportCount.
 void fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
 {
     fillCommon(out, cap);
+    std::memcpy(reinterpret_cast<unsigned char*>(&out) + 20, &cap.reportCount, sizeof cap.reportCount);
 }
 
 void fill(HIDP_VALUE_CAPS& out, const Cap& cap)
