@@ -4,8 +4,9 @@
 //
 // Plain C++, callable from any thread. A fresh machine (each test process starts with one) has a
 // keyboard and a five-button mouse, the user "User" logged on at the console (session 1), an empty
-// registry (no joystick OEM key anywhere) and no game controller (no HID device is plugged). The process itself runs as the
-// service account "SYSTEM", whose hive is HKEY_CURRENT_USER until a thread impersonates someone.
+// registry (no joystick OEM key anywhere) and no game controller (no HID device is plugged). The process
+// itself runs as the service account "SYSTEM", whose hive is HKEY_CURRENT_USER until a thread impersonates
+// someone.
 #pragma once
 
 #include <windows.h>
