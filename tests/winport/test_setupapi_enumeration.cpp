@@ -147,7 +147,7 @@ TEST(SetupApiEnumeration, DetailSizeProtocolAndItsErrors)
     auto badSize = Sized<SP_DEVICE_INTERFACE_DATA>();
     badSize.cbSize += 4;
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &badSize));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     SetupDiDestroyDeviceInfoList(set);
     EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &guid, 0, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

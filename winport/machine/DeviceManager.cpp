@@ -377,8 +377,7 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
     kernel32::Dispatcher::Wait({event}, false, INFINITE);
     if (read.status != kStatusSuccess)
     {
-        ThreadState::SetLastError(read.status == kStatusCancelled ? ERROR_OPERATION_ABORTED
-                                                                  : ERROR_DEVICE_NOT_CONNECTED);
+        ThreadState::SetLastError(ErrorOfReadStatus(read.status));
         return FALSE;
     }
     if (bytesRead != nullptr)
@@ -405,7 +404,8 @@ void DeviceManager::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status
 
 void DeviceManager::OnFileClosed(HidFile& file)
 {
-    CancelReads(file, true, kStatusCancelled);
+    // As the HID class driver does on cleanup (Wine's, which mirrors Windows, answers the same).
+    CancelReads(file, true, kStatusDeletePending);
     std::lock_guard<std::mutex> guard(lock_);
     file.closed = true;
     file.queue.clear();

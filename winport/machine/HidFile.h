@@ -22,6 +22,23 @@ constexpr ULONG_PTR kStatusSuccess = 0;
 constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
+constexpr ULONG_PTR kStatusDeletePending = 0xC0000056; // a read whose handle was closed
+
+// The last error a read completed with status reports.
+inline DWORD ErrorOfReadStatus(ULONG_PTR status)
+{
+    switch (status)
+    {
+        case kStatusCancelled:
+            return ERROR_OPERATION_ABORTED;
+        case kStatusDeviceNotConnected:
+            return ERROR_DEVICE_NOT_CONNECTED;
+        case kStatusDeletePending:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
 
 struct PendingRead
 {

@@ -19,19 +19,6 @@ winport::machine::DeviceManager& Devices()
     return Machine::Instance().Devices();
 }
 
-DWORD ErrorOfStatus(ULONG_PTR status)
-{
-    switch (status)
-    {
-        case winport::machine::kStatusCancelled:
-            return ERROR_OPERATION_ABORTED;
-        case winport::machine::kStatusDeviceNotConnected:
-            return ERROR_DEVICE_NOT_CONNECTED;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
-
 ULONG_PTR LoadStatus(const OVERLAPPED* overlapped)
 {
     return __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE);
@@ -108,7 +95,7 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapp
         *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
     if (status != winport::machine::kStatusSuccess)
     {
-        SetLastError(ErrorOfStatus(status));
+        SetLastError(winport::machine::ErrorOfReadStatus(status));
         return FALSE;
     }
     return TRUE;

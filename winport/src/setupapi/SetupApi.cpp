@@ -134,10 +134,9 @@ extern "C" BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_D
     auto set = LookupSet(DeviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
-    if (DeviceInterfaceData == nullptr || InterfaceClassGuid == nullptr)
+    if (DeviceInterfaceData == nullptr || InterfaceClassGuid == nullptr ||
+        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
         return Fail(ERROR_INVALID_PARAMETER);
-    if (DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
-        return Fail(ERROR_INVALID_USER_BUFFER);
     size_t index = MemberIndex;
     if (DeviceInfoData != nullptr)
     {
@@ -170,11 +169,9 @@ extern "C" BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
         index = set->IndexOf(DeviceInterfaceData->Reserved);
     if (index < 0)
         return Fail(ERROR_INVALID_PARAMETER);
-    // The size-query protocol: no buffer and size 0 asks for the size; a buffer must hold at least
-    // the header and one character and carry the structure's own size in cbSize.
-    if ((DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0) ||
-        (DeviceInterfaceDetailData != nullptr &&
-         DeviceInterfaceDetailDataSize < kDetailHeader + sizeof(WCHAR)))
+    // The size-query protocol: no buffer and size 0 asks for the size; a buffer must carry the
+    // structure's own size in cbSize.
+    if (DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0)
         return Fail(ERROR_INVALID_USER_BUFFER);
     if (DeviceInterfaceDetailData != nullptr &&
         DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
