@@ -5,8 +5,9 @@ namespace winport::advapi32
 
 namespace
 {
-// Impersonation is per thread, as on Windows.
-thread_local std::shared_ptr<User> t_impersonated;
+// Impersonation is per thread, as on Windows. A plain pointer (nothing to destroy at thread exit):
+// users are never deleted, the profiles keep them.
+thread_local User* t_impersonated = nullptr;
 
 std::shared_ptr<User> MakeUser(const std::u16string& name)
 {
@@ -73,18 +74,18 @@ void UserSessions::RemoveConsoleUser()
 std::shared_ptr<User> UserSessions::EffectiveUser()
 {
     if (t_impersonated)
-        return t_impersonated;
+        return t_impersonated->shared_from_this();
     return ProcessUser();
 }
 
 void UserSessions::Impersonate(std::shared_ptr<User> user)
 {
-    t_impersonated = std::move(user);
+    t_impersonated = user.get();
 }
 
 void UserSessions::Revert()
 {
-    t_impersonated.reset();
+    t_impersonated = nullptr;
 }
 
 } // namespace winport::advapi32

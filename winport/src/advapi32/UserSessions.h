@@ -14,7 +14,7 @@
 namespace winport::advapi32
 {
 
-struct User
+struct User : std::enable_shared_from_this<User>
 {
     std::u16string name;
     std::shared_ptr<RegistryKey> hive; // HKEY_CURRENT_USER while this user is in force

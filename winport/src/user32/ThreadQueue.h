@@ -36,7 +36,7 @@ struct WindowTimer
     std::chrono::steady_clock::time_point due;
 };
 
-class ThreadQueue
+class ThreadQueue : public std::enable_shared_from_this<ThreadQueue>
 {
 public:
     explicit ThreadQueue(DWORD threadId) : m_threadId(threadId) {}

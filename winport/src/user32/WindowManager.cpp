@@ -1,5 +1,7 @@
 #include "src/user32/WindowManager.h"
 
+#include "src/user32/ThreadExitWatch.h"
+
 #include <algorithm>
 
 namespace winport::user32
@@ -18,17 +20,9 @@ std::u16string Copy(LPCWSTR text)
     return text ? std::u16string(text) : std::u16string();
 }
 
-// The queue of the calling thread lives as long as the thread; its end tells the window manager.
-struct QueueHolder
-{
-    std::shared_ptr<ThreadQueue> queue;
-    ~QueueHolder()
-    {
-        if (queue)
-            WindowManager::Instance().ThreadEnded(queue);
-    }
-};
-thread_local QueueHolder t_queue;
+// The calling thread's queue. The pointer is trivially destructible; the queue's end at the
+// thread's end comes from ThreadExitWatch, whose key is deleted when winport unloads.
+thread_local ThreadQueue* t_queue = nullptr;
 
 bool MatchesFilter(HWND hwnd, UINT message, HWND filter, UINT first, UINT last)
 {
@@ -53,14 +47,25 @@ WindowManager& WindowManager::Instance()
 
 std::shared_ptr<ThreadQueue> WindowManager::CurrentQueue()
 {
-    if (!t_queue.queue)
-    {
-        auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_queues[queue->ThreadId()] = queue;
-        t_queue.queue = queue;
-    }
-    return t_queue.queue;
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (t_queue != nullptr)
+        return t_queue->shared_from_this();
+    auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
+    m_queues[queue->ThreadId()] = queue;
+    m_liveQueues.insert(queue);
+    t_queue = queue.get();
+    ThreadExitWatch::Instance().Watch(queue.get());
+    return queue;
+}
+
+void WindowManager::EndCurrentThread()
+{
+    ThreadQueue* queue = t_queue;
+    if (queue == nullptr)
+        return;
+    t_queue = nullptr;
+    ThreadExitWatch::Instance().Watch(nullptr);
+    ThreadEnded(queue);
 }
 
 std::shared_ptr<Window> WindowManager::FindLocked(HWND hwnd)
@@ -509,9 +514,10 @@ BOOL WindowManager::KillTimer(HWND hwnd, UINT_PTR id)
     return TRUE;
 }
 
-void WindowManager::ThreadEnded(const std::shared_ptr<ThreadQueue>& queue)
+void WindowManager::ThreadEnded(ThreadQueue* ending)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    auto queue = ending->shared_from_this();
     queue->alive = false;
     // Windows destroys a thread's windows when it ends, without calling their procedures.
     std::vector<std::shared_ptr<Window>> owned;
@@ -528,6 +534,7 @@ void WindowManager::ThreadEnded(const std::shared_ptr<ThreadQueue>& queue)
     auto it = m_queues.find(queue->ThreadId());
     if (it != m_queues.end() && it->second.lock() == queue)
         m_queues.erase(it);
+    m_liveQueues.erase(queue);
 }
 
 size_t WindowManager::WindowCount()

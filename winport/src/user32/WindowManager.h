@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace winport::user32
@@ -45,8 +46,10 @@ public:
     UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
     BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
-    // Called when a thread that used user32 ends: its windows and timers go, pending sends to it fail.
-    void ThreadEnded(const std::shared_ptr<ThreadQueue>& queue);
+    // A thread that used user32 ends: its windows and timers go, pending sends to it fail.
+    void ThreadEnded(ThreadQueue* queue);
+    // The same for the calling thread, before it ends; see ThreadExitWatch.h.
+    void EndCurrentThread();
 
     std::mutex& Lock() { return m_lock; }
     size_t WindowCount();
@@ -71,6 +74,7 @@ private:
     std::map<HWND, std::shared_ptr<Window>> m_windows;
     std::vector<std::shared_ptr<WindowClass>> m_classes;
     std::map<DWORD, std::weak_ptr<ThreadQueue>> m_queues;
+    std::set<std::shared_ptr<ThreadQueue>> m_liveQueues; // owns each queue until its thread ends
     ULONG_PTR m_nextWindow = 0x10010;
     ATOM m_nextAtom = 0xC000;
     UINT_PTR m_nextThreadTimer = 0x7FFF;
