@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-// No session is attached to the console.
-#define WTS_NO_CONSOLE_SESSION ((DWORD)0xFFFFFFFF)
 #define WTS_CURRENT_SERVER_HANDLE ((HANDLE)NULL)
 
 #ifdef __cplusplus
