@@ -2,6 +2,7 @@
 #include "DesktopTestSupport.h"
 
 #include <machine/DesktopControl.h>
+#include <src/user32/ThreadExitWatch.h>
 
 #include <gtest/gtest.h>
 
@@ -263,4 +264,27 @@ TEST(User32Messages, ThreadsSendingToEachOtherServeTheIncomingSendWhileTheyWait)
     EXPECT_EQ(answered, 1);
     for (auto& d : a.Deliveries())
         EXPECT_EQ(d.threadId, a.ThreadId());
+}
+
+TEST(User32Windows, EndThreadQueueDestroysTheThreadsWindowsBeforeTheThreadIsGone)
+{
+    ASSERT_NE(Register(u"Cls"), 0);
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<bool> ended{false};
+    std::atomic<bool> release{false};
+    std::thread runner(
+        [&]
+        {
+            hwnd = MessageWindow(u"Cls");
+            SetTimer(hwnd, 1, 10, nullptr);
+            winport::user32::EndThreadQueue(); // what a thread runner calls after the routine
+            ended = true;
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+    ASSERT_TRUE(WaitFor([&] { return ended.load(); }));
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(winport::machine::OpenDesktopResources().windowTimers, 0u);
+    release = true;
+    runner.join();
 }
