@@ -75,6 +75,16 @@ void Tokens()
     Report("WTSQueryUserToken without a handle", WTSQueryUserToken(WTSGetActiveConsoleSessionId(), nullptr));
     Report("its error", GetLastError());
     Report("RevertToSelf without impersonation", RevertToSelf());
+    DWORD session = WTSGetActiveConsoleSessionId();
+    Report("console session", session);
+    HANDLE user = nullptr, duplicate = nullptr;
+    Report("WTSQueryUserToken of the console user", WTSQueryUserToken(session, &user));
+    Report("DuplicateTokenEx",
+           DuplicateTokenEx(user, 0, nullptr, SecurityImpersonation, TokenPrimary, &duplicate));
+    Report("CloseHandle of the user token", CloseHandle(user));
+    Report("ImpersonateLoggedOnUser", ImpersonateLoggedOnUser(duplicate));
+    Report("CloseHandle of the duplicate", CloseHandle(duplicate));
+    Report("RevertToSelf", RevertToSelf());
     SetLastError(0);
     HANDLE token;
     Report("DuplicateTokenEx of a bad handle",
