@@ -288,3 +288,30 @@ TEST(User32Windows, EndThreadQueueDestroysTheThreadsWindowsBeforeTheThreadIsGone
     release = true;
     runner.join();
 }
+
+namespace
+{
+std::atomic<int> g_timerProcCalls{0};
+VOID CALLBACK CountingTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    ++g_timerProcCalls;
+}
+} // namespace
+
+TEST(User32Timers, ATimerProcedureIsCalledByDispatchOnlyForALiveTimer)
+{
+    ASSERT_NE(Register(u"Cls"), 0);
+    HWND hwnd = MessageWindow(u"Cls");
+    ASSERT_EQ(SetTimer(hwnd, 4, 10, CountingTimerProc), 4u);
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, hwnd, WM_TIMER, WM_TIMER), TRUE);
+    EXPECT_EQ(msg.lParam, reinterpret_cast<LPARAM>(CountingTimerProc));
+    g_calls = 0;
+    DispatchMessageW(&msg);
+    EXPECT_EQ(g_timerProcCalls, 1);
+    EXPECT_EQ(g_calls, 0) << "the timer procedure, not the window procedure";
+    KillTimer(hwnd, 4);
+    DispatchMessageW(&msg);
+    EXPECT_EQ(g_timerProcCalls, 1) << "a killed timer's procedure is not called";
+    DestroyWindow(hwnd);
+}

@@ -514,6 +514,16 @@ BOOL WindowManager::KillTimer(HWND hwnd, UINT_PTR id)
     return TRUE;
 }
 
+bool WindowManager::IsTimerProc(HWND hwnd, UINT_PTR id, TIMERPROC proc)
+{
+    auto self = CurrentQueue();
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto window = hwnd ? FindLocked(hwnd) : nullptr;
+    auto& timers = window ? window->queue->timers : self->timers;
+    return std::any_of(timers.begin(), timers.end(),
+                       [&](const WindowTimer& t) { return t.hwnd == hwnd && t.id == id && t.proc == proc; });
+}
+
 void WindowManager::ThreadEnded(ThreadQueue* ending)
 {
     std::lock_guard<std::mutex> guard(m_lock);

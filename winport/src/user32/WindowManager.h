@@ -45,6 +45,8 @@ public:
 
     UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
     BOOL KillTimer(HWND hwnd, UINT_PTR id);
+    // Whether proc is the procedure of a live timer (hwnd, id) of the calling thread.
+    bool IsTimerProc(HWND hwnd, UINT_PTR id, TIMERPROC proc);
 
     // A thread that used user32 ends: its windows and timers go, pending sends to it fail.
     void ThreadEnded(ThreadQueue* queue);

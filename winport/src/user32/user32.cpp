@@ -90,8 +90,10 @@ extern "C"
             return 0;
         if (lpMsg->message == WM_TIMER && lpMsg->lParam != 0)
         {
+            // Only the procedure of a live timer is called, never an address a posted message carries.
             auto proc = reinterpret_cast<TIMERPROC>(lpMsg->lParam);
-            proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
+            if (WindowManager::Instance().IsTimerProc(lpMsg->hwnd, lpMsg->wParam, proc))
+                proc(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
             return 0;
         }
         if (lpMsg->hwnd == nullptr)
