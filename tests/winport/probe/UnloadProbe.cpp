@@ -75,7 +75,7 @@ extern "C" void ProbeStart(const char16_t* devicePath, bool leak)
 
 extern "C" LONG ProbeTicks()
 {
-    return probe.ticks_;
+    return InterlockedCompareExchange(&probe.ticks_, 0, 0);
 }
 
 extern "C" void ProbeStop()
