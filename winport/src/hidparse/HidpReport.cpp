@@ -42,31 +42,43 @@ bool namesUsage(const Cap& cap, USAGE page, USAGE usage)
 // The first value cap, in cap order, that names the usage in the report's
 // report ID. Status USAGE_NOT_FOUND, or INCOMPATIBLE_REPORT_ID when the usage
 // exists only in other reports.
-NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
-                   UCHAR reportId, const Cap*& found)
+inline NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
+                          UCHAR reportId, const Cap*& found)
 {
     uint16_t count = 0;
     const uint16_t* indexed = preparsed.indexed(type, page, usage, count);
     const uint16_t* indexedEnd = indexed + count;
+    bool incompatible = false;
+    const auto consider = [&](const Cap& cap)
+    {
+        if (collection && collection != cap.linkCollection)
+            return false;
+        if (cap.reportId != reportId)
+        {
+            incompatible = true;
+            return false;
+        }
+        found = &cap;
+        return true;
+    };
+    if (!preparsed.hasWide(type))
+    {
+        for (; indexed != indexedEnd; ++indexed)
+            if (consider(preparsed.cap(*indexed)))
+                return HIDP_STATUS_SUCCESS;
+        return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
+    }
+    // Both lists are in cap order: merge them to keep that order.
     const uint16_t* wide = preparsed.wideBegin(type);
     const uint16_t* wideEnd = preparsed.wideEnd(type);
-    bool incompatible = false;
-    // Both lists are in cap order: merge them to keep that order.
     while (indexed != indexedEnd || wide != wideEnd)
     {
         const bool takeIndexed = wide == wideEnd || (indexed != indexedEnd && *indexed < *wide);
         const Cap& cap = preparsed.cap(takeIndexed ? *indexed++ : *wide++);
         if (!takeIndexed && !namesUsage(cap, page, usage))
             continue;
-        if (collection && collection != cap.linkCollection)
-            continue;
-        if (cap.reportId != reportId)
-        {
-            incompatible = true;
-            continue;
-        }
-        found = &cap;
-        return HIDP_STATUS_SUCCESS;
+        if (consider(cap))
+            return HIDP_STATUS_SUCCESS;
     }
     return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
 }
@@ -76,8 +88,8 @@ NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT coll
 // constant item it reads as its first field. A usage left without a field
 // (more usages than Report Count) reads the field-sized bits after the item.
 // A field wider than 32 bits does not fit the ULONG.
-NTSTATUS readValue(const Cap& cap, USAGE usage, const uint8_t* report, ULONG length, ULONG& value,
-                   uint32_t& bits)
+inline NTSTATUS readValue(const Cap& cap, USAGE usage, const uint8_t* report, ULONG length, ULONG& value,
+                          uint32_t& bits)
 {
     if (cap.bitSize > 32)
         return HIDP_STATUS_BUFFER_TOO_SMALL;
@@ -103,7 +115,11 @@ LONG mulDiv(LONG a, LONG b, LONG c)
         n = -n;
         d = -d;
     }
-    const int64_t result = (n >= 0 ? n + d / 2 : n - d / 2) / d;
+    n += n >= 0 ? d / 2 : -(d / 2);
+    // A 32-bit division is several times cheaper, and the usual case.
+    if (n > INT32_MIN && n <= INT32_MAX && d <= INT32_MAX)
+        return static_cast<int32_t>(n) / static_cast<int32_t>(d);
+    const int64_t result = n / d;
     if (result > 2147483647 || result < -2147483647)
         return -1;
     return static_cast<LONG>(result);
@@ -182,9 +198,12 @@ void constantArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Em
 template <class Emit> void variableUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
 {
     const uint32_t bits = cap.has(kvhid::kCapRange) ? cap.fieldCount : 1;
-    for (uint32_t i = 0; i < bits; ++i)
-        if (kvhid::readBit(report, length, cap.startBit + i))
-            emit(static_cast<USAGE>(cap.usageMin + i));
+    for (uint32_t done = 0; done < bits; done += 32)
+    {
+        const uint32_t n = bits - done < 32 ? bits - done : 32;
+        for (uint32_t word = kvhid::readBits(report, length, cap.startBit + done, n); word; word &= word - 1)
+            emit(static_cast<USAGE>(cap.usageMin + done + __builtin_ctz(word)));
+    }
 }
 
 } // namespace

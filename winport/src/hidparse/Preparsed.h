@@ -16,7 +16,12 @@ public:
     // The block behind a handle, or nullptr when it is not preparsed data.
     static const Preparsed* from(PHIDP_PREPARSED_DATA data)
     {
-        if (!data || std::memcmp(data, kPreparsedMagic, sizeof kPreparsedMagic) != 0)
+        uint64_t magic = 0, expected = 0;
+        if (!data)
+            return nullptr;
+        std::memcpy(&magic, data, sizeof magic);
+        std::memcpy(&expected, kPreparsedMagic, sizeof expected);
+        if (magic != expected)
             return nullptr;
         return reinterpret_cast<const Preparsed*>(data);
     }
@@ -51,6 +56,7 @@ public:
         return nullptr;
     }
 
+    bool hasWide(int type) const { return header().wideBegin[type] != header().wideEnd[type]; }
     const uint16_t* wideBegin(int type) const { return capList() + header().wideBegin[type]; }
     const uint16_t* wideEnd(int type) const { return capList() + header().wideEnd[type]; }
 

@@ -9,20 +9,26 @@ namespace kvhid
 {
 
 // The count (0..32) bits at startBit, least significant first; bits beyond
-// length read as 0.
+// length read as 0. One unaligned load when the report has 8 bytes from the
+// field's first byte, or 8 bytes ending at the report's end.
 inline uint32_t readBits(const uint8_t* report, size_t length, uint32_t startBit, uint32_t count)
 {
     const size_t first = startBit / 8;
-    const uint32_t shift = startBit % 8;
+    uint32_t shift = startBit % 8;
     uint64_t word = 0;
     if (first + 8 <= length)
     {
         std::memcpy(&word, report + first, 8); // little-endian hosts only
     }
+    else if (length >= 8 && first < length)
+    {
+        std::memcpy(&word, report + length - 8, 8);
+        shift += static_cast<uint32_t>(first - (length - 8)) * 8; // at most 63
+    }
     else
     {
-        for (size_t i = 0; i < 5 && first + i < length; ++i)
-            word |= static_cast<uint64_t>(report[first + i]) << (8 * i);
+        for (size_t i = first; i < length; ++i)
+            word |= static_cast<uint64_t>(report[i]) << (8 * (i - first));
     }
     word >>= shift;
     return count >= 32 ? static_cast<uint32_t>(word) : static_cast<uint32_t>(word & ((1ull << count) - 1));
