@@ -174,7 +174,7 @@ void DeviceManager::DisconnectLocked(HidDevice& device)
             {
                 PendingRead* read = file->pending.front();
                 file->pending.pop_front();
-                CompleteLocked(*read, kStatusDeviceNotConnected, nullptr);
+                CompleteLocked(*read, kStatusDeviceNotConnected, nullptr, 0);
             }
         }
     }
@@ -224,16 +224,18 @@ bool DeviceManager::SendInputReport(uint32_t id, const uint8_t* data, size_t siz
     if (device == nullptr || size == 0)
         return false;
     auto route = device->inputRoutes.find(data[0]);
-    if (route == device->inputRoutes.end() || size > route->second->inputLength)
+    if (route == device->inputRoutes.end() || size > route->second->inputLength ||
+        route->second->inputLength > kMaxReportLength)
         return false;
-    std::vector<uint8_t> report(data, data + size);
-    report.resize(route->second->inputLength, 0); // short reports are padded, as the device would send them
+    // Short reports are padded, as the device would send them.
+    uint8_t padded[kMaxReportLength] = {};
+    std::memcpy(padded, data, size);
     ++device->stats.reportsSent;
-    DeliverLocked(*route->second, report, *device);
+    DeliverLocked(*route->second, padded, route->second->inputLength, *device);
     return true;
 }
 
-void DeviceManager::DeliverLocked(DeviceInterface& iface, const std::vector<uint8_t>& report,
+void DeviceManager::DeliverLocked(DeviceInterface& iface, const uint8_t* report, size_t size,
                                   HidDevice& device)
 {
     for (const auto& weak : iface.files)
@@ -245,7 +247,7 @@ void DeviceManager::DeliverLocked(DeviceInterface& iface, const std::vector<uint
         {
             PendingRead* read = file->pending.front();
             file->pending.pop_front();
-            CompleteLocked(*read, kStatusSuccess, &report);
+            CompleteLocked(*read, kStatusSuccess, report, size);
             continue;
         }
         if (file->queue.size() == HidFile::kInputBuffers)
@@ -253,18 +255,15 @@ void DeviceManager::DeliverLocked(DeviceInterface& iface, const std::vector<uint
             file->queue.pop_front();
             ++device.stats.reportsDropped;
         }
-        file->queue.push_back(report);
+        file->queue.emplace_back(report, report + size);
     }
 }
 
-void DeviceManager::CompleteLocked(PendingRead& read, ULONG_PTR status, const std::vector<uint8_t>* report)
+void DeviceManager::CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size)
 {
-    DWORD bytes = 0;
+    DWORD bytes = static_cast<DWORD>(std::min<size_t>(size, read.size));
     if (report != nullptr)
-    {
-        bytes = static_cast<DWORD>(std::min<size_t>(report->size(), read.size));
-        std::memcpy(read.buffer, report->data(), bytes);
-    }
+        std::memcpy(read.buffer, report, bytes);
     read.bytes = bytes;
     read.status = status;
     if (read.overlapped != nullptr)
@@ -353,7 +352,7 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
             std::vector<uint8_t> report = std::move(file.queue.front());
             file.queue.pop_front();
             read.event = event;
-            CompleteLocked(read, kStatusSuccess, &report);
+            CompleteLocked(read, kStatusSuccess, report.data(), report.size());
             if (bytesRead != nullptr)
                 *bytesRead = read.bytes;
             return TRUE;
@@ -398,7 +397,7 @@ void DeviceManager::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status
             continue;
         }
         it = file.pending.erase(it);
-        CompleteLocked(*read, status, nullptr);
+        CompleteLocked(*read, status, nullptr, 0);
     }
 }
 

@@ -38,6 +38,10 @@ struct InterfaceRecord
 class DeviceManager
 {
 public:
+    // The longest input report the machine carries (the HID class driver's limit is far above any
+    // device we model).
+    static constexpr size_t kMaxReportLength = 4096;
+
     // ---- control side (see Machine.h) -------------------------------------------------------
     uint32_t Plug(const HidDeviceSpec& spec);
     bool Unplug(uint32_t id, Removal how);
@@ -68,8 +72,9 @@ private:
     HidDevice* FindLocked(uint32_t id) const;
     DeviceInterface* FindInterfaceLocked(const char16_t* path) const;
     bool BuildInterfaces(HidDevice& device);
-    void DeliverLocked(DeviceInterface& iface, const std::vector<uint8_t>& report, HidDevice& device);
-    void CompleteLocked(PendingRead& read, ULONG_PTR status, const std::vector<uint8_t>* report);
+    void DeliverLocked(DeviceInterface& iface, const uint8_t* report, size_t size, HidDevice& device);
+    // Completes a read with status and, for a report, its bytes. Frees an overlapped read.
+    void CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size);
     void DisconnectLocked(HidDevice& device);
     std::vector<HANDLE> OpenHandlesLocked(const HidDevice& device) const;
     std::string MakeInstanceKey();

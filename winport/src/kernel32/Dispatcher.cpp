@@ -84,14 +84,19 @@ DWORD Dispatcher::Wait(const std::vector<std::shared_ptr<KernelObject>>& objects
 
 void Dispatcher::SignalLocked(KernelObject& obj)
 {
-    // Copy: satisfied blocks unlink themselves from obj's list while we walk it.
-    std::vector<WaitBlock*> waiters = obj.waiters_;
-    for (WaitBlock* block : waiters)
+    // Oldest first; a satisfied block unlinks itself from obj's list, so the index stays put then.
+    auto& waiters = obj.waiters_;
+    for (size_t i = 0; i < waiters.size();)
     {
+        WaitBlock* block = waiters[i];
         if (obj.IsSignaledLocked(block->threadId) && TrySatisfyLocked(*block))
         {
             UnlinkLocked(*block);
             block->parker.Unpark();
+        }
+        else
+        {
+            ++i;
         }
     }
 }
