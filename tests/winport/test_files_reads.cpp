@@ -315,3 +315,26 @@ TEST(DeviceInterfaces, PreparsedDataDescribesTheCollectionAndIsFreedOnce)
 }
 
 } // namespace
+
+namespace
+{
+
+// A process may end with a read still pending on an open handle, as a library that never stops
+// does; the machine's teardown must free it (LeakSanitizer checks at exit).
+TEST(DeviceInterfaces, AReadLeftPendingAtExitIsFreed)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = GamePadDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto path = Machine::Instance().InterfacePaths(device).at(0);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    static OVERLAPPED overlapped{};
+    static BYTE buffer[4];
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(device).openHandles, 1);
+}
+
+} // namespace

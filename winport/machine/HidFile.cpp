@@ -5,6 +5,13 @@
 namespace winport::machine
 {
 
+HidFile::~HidFile()
+{
+    for (PendingRead* read : pending)
+        if (read->heap)
+            delete read;
+}
+
 void HidFile::OnLastHandleClosed()
 {
     Machine::Instance().Devices().OnFileClosed(*this);

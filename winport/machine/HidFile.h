@@ -62,6 +62,9 @@ public:
     {
     }
 
+    // Frees overlapped reads still pending when the process ends with the handle open.
+    ~HidFile() override;
+
     const char* KindName() const override { return "file"; }
     void OnLastHandleClosed() override;
 
