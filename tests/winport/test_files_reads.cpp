@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using winport::machine::HidDeviceSpec;
 using winport::machine::Machine;
@@ -335,6 +336,62 @@ TEST(DeviceInterfaces, AReadLeftPendingAtExitIsFreed)
     EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_EQ(Machine::Instance().GetDeviceStats(device).openHandles, 1);
+}
+
+} // namespace
+
+namespace
+{
+
+// Reports sent as fast as possible while a reader loops on overlapped reads: every report is either
+// read, in order, or counted as dropped by the full queue; none is lost or reordered.
+TEST(DeviceInterfaces, ConcurrentReportsArriveInOrderOrAreCountedAsDropped)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = GamePadDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto path = Machine::Instance().InterfacePaths(device).at(0);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    constexpr int kReports = 20000;
+    std::vector<int> seen;
+    std::thread reader(
+        [&]
+        {
+            BYTE buffer[4];
+            for (;;)
+            {
+                OVERLAPPED overlapped{};
+                overlapped.hEvent = event;
+                if (!ReadFile(file, buffer, 4, nullptr, &overlapped))
+                {
+                    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+                    ASSERT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0);
+                    DWORD bytes = 0;
+                    if (!GetOverlappedResult(file, &overlapped, &bytes, FALSE))
+                        return; // the handle was closed: the end of the run
+                }
+                int sequence = buffer[2] | (buffer[3] << 8);
+                seen.push_back(sequence);
+                if (sequence == kReports - 1)
+                    return;
+            }
+        });
+    for (int i = 0; i < kReports; ++i)
+    {
+        uint8_t report[4] = {0, 0, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+        ASSERT_TRUE(Machine::Instance().SendInputReport(device, report, 4));
+    }
+    reader.join();
+    CloseHandle(file);
+    CloseHandle(event);
+    ASSERT_FALSE(seen.empty());
+    for (size_t i = 1; i < seen.size(); ++i)
+        ASSERT_LT(seen[i - 1], seen[i]) << "at " << i;
+    EXPECT_EQ(seen.back(), kReports - 1); // the newest report is never the one dropped
+    EXPECT_EQ(seen.size() + Machine::Instance().GetDeviceStats(device).reportsDropped,
+              static_cast<size_t>(kReports));
 }
 
 } // namespace

@@ -155,3 +155,40 @@ TEST(Mutexes, OwnerReentersOthersWaitAndOnlyTheOwnerReleases)
 }
 
 } // namespace
+
+namespace
+{
+
+// Two threads hand a turn back and forth through two auto-reset events many times: a lost wake-up
+// or a signal consumed twice stops the exchange.
+TEST(Events, PingPongLosesNoWakeUp)
+{
+    HANDLE ping = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE pong = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    constexpr int kRounds = 20000;
+    std::atomic<int> failures{0};
+    std::thread partner(
+        [&]
+        {
+            for (int i = 0; i < kRounds; ++i)
+            {
+                if (WaitForSingleObject(ping, 10000) != WAIT_OBJECT_0)
+                    ++failures;
+                SetEvent(pong);
+            }
+        });
+    for (int i = 0; i < kRounds; ++i)
+    {
+        SetEvent(ping);
+        if (WaitForSingleObject(pong, 10000) != WAIT_OBJECT_0)
+            ++failures;
+    }
+    partner.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(WaitForSingleObject(ping, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(pong, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(ping);
+    CloseHandle(pong);
+}
+
+} // namespace
