@@ -78,6 +78,19 @@ TEST(TimerQueues, OneShotTimerFiresOnce)
     EXPECT_TRUE(DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE));
 }
 
+TEST(TimerQueues, ExecuteOnlyOnceIgnoresThePeriod)
+{
+    Gate gate;
+    HANDLE queue = CreateTimerQueue();
+    HANDLE timer = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1,
+                                      WT_EXECUTEINTIMERTHREAD | WT_EXECUTEONLYONCE));
+    ASSERT_TRUE(WaitUntil([&] { return gate.finished.load(); }));
+    EXPECT_EQ(WaitForSingleObject(gate.release, 50), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(gate.runs.load(), 1);
+    EXPECT_TRUE(DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE));
+}
+
 TEST(TimerQueues, BlockingTimerDeletionWaitsForTheRunningCallback)
 {
     Gate gate;

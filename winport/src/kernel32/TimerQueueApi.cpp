@@ -44,8 +44,10 @@ extern "C" HANDLE WINAPI CreateTimerQueue(void)
 
 extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue,
                                              WAITORTIMERCALLBACK Callback, PVOID Parameter, DWORD DueTime,
-                                             DWORD Period, ULONG)
+                                             DWORD Period, ULONG Flags)
 {
+    if (Flags & WT_EXECUTEONLYONCE)
+        Period = 0;
     auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
     if (!queue)
     {
