@@ -63,6 +63,12 @@ void exercise(PHIDP_PREPARSED_DATA data, const uint8_t* rest, size_t restLength)
     {
         HidP_MaxDataListLength(type, data);
         HidP_MaxUsageListLength(type, 0, data);
+        HIDP_BUTTON_CAPS button[4];
+        HIDP_VALUE_CAPS value[4];
+        USHORT length = 4;
+        HidP_GetSpecificButtonCaps(type, restLength ? rest[0] : 0, 0, 0, button, &length, data);
+        length = 4;
+        HidP_GetSpecificValueCaps(type, 1, 0, 0x30, value, &length, data);
     }
     USHORT buttonCount = caps.NumberInputButtonCaps;
     std::vector<HIDP_BUTTON_CAPS> buttons(buttonCount + 1u);

@@ -378,3 +378,42 @@ TEST(ParserDescriptors, HidGuidIsTheHidInterfaceClass)
     const GUID expected = {0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
     EXPECT_TRUE(guid == expected);
 }
+
+namespace
+{
+
+// Windows' MulDiv rounding, written out independently of the parser.
+LONG expectedScaled(int64_t value, int64_t logicalMin, int64_t logicalMax, int64_t physicalMin,
+                    int64_t physicalMax)
+{
+    const int64_t n = (value - logicalMin) * (physicalMax - physicalMin);
+    const int64_t d = logicalMax - logicalMin;
+    return static_cast<LONG>(physicalMin + (n + d / 2) / d);
+}
+
+} // namespace
+
+TEST(ParserDescriptors, ScaledValuesRoundHalfAwayFromZeroAcrossTheWholeRange)
+{
+    // 10-bit axis, logical 0..1023, physical 0..359 (products fit in 32 bits).
+    ParsedDescriptor small({0x05, 0x01, 0x09, 0x04, 0xa1, 0x01, 0x09, 0x30, 0x15, 0x00, 0x26, 0xff, 0x03,
+                            0x35, 0x00, 0x46, 0x67, 0x01, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02, 0xc0});
+    // 16-bit axis, logical 0..65535, physical 0..100000 (products beyond 32 bits).
+    ParsedDescriptor large({0x05, 0x01, 0x09, 0x04, 0xa1, 0x01, 0x09, 0x30, 0x15, 0x00,
+                            0x27, 0xff, 0xff, 0x00, 0x00, 0x35, 0x00, 0x47, 0xa0, 0x86,
+                            0x01, 0x00, 0x75, 0x10, 0x95, 0x01, 0x81, 0x02, 0xc0});
+    ASSERT_EQ(small.status(), HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(large.status(), HIDP_STATUS_SUCCESS);
+    int mismatches = 0;
+    for (uint32_t v = 0; v <= 0xffff; ++v)
+    {
+        const std::vector<uint8_t> report = {0x00, static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+        LONG scaled = 0;
+        if (v <= 1023)
+            mismatches += small.scaled(1, 0x30, report, scaled) != HIDP_STATUS_SUCCESS ||
+                          scaled != expectedScaled(v, 0, 1023, 0, 359);
+        mismatches += large.scaled(1, 0x30, report, scaled) != HIDP_STATUS_SUCCESS ||
+                      scaled != expectedScaled(v, 0, 65535, 0, 100000);
+    }
+    EXPECT_EQ(mismatches, 0);
+}

@@ -125,6 +125,19 @@ LONG mulDiv(LONG a, LONG b, LONG c)
     return static_cast<LONG>(result);
 }
 
+// mulDiv(a, b, c), with the division done as a multiplication by the cap's
+// precomputed reciprocal of c when a * b + c / 2 fits in 32 bits (exact there).
+LONG scaledOffset(LONG a, LONG b, LONG c, uint64_t reciprocal)
+{
+    if (reciprocal && a >= 0 && b >= 0)
+    {
+        const uint64_t n = static_cast<uint64_t>(a) * static_cast<uint64_t>(b) + static_cast<uint64_t>(c) / 2;
+        if (n >> 32 == 0)
+            return static_cast<LONG>((static_cast<unsigned __int128>(n) * reciprocal) >> 64);
+    }
+    return mulDiv(a, b, c);
+}
+
 LONG signExtend(ULONG value, uint32_t bits)
 {
     if (bits == 0 || bits >= 32)
@@ -148,8 +161,8 @@ NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
     // 32-bit wrap-around, as the 32-bit arithmetic of the reference.
     const auto diff = [](LONG a, LONG b)
     { return static_cast<LONG>(static_cast<ULONG>(a) - static_cast<ULONG>(b)); };
-    const LONG offset = mulDiv(diff(value, cap.logicalMin), diff(cap.physicalMax, cap.physicalMin),
-                               diff(cap.logicalMax, cap.logicalMin));
+    const LONG offset = scaledOffset(diff(value, cap.logicalMin), diff(cap.physicalMax, cap.physicalMin),
+                                     diff(cap.logicalMax, cap.logicalMin), cap.scaleReciprocal);
     scaled = static_cast<LONG>(static_cast<ULONG>(cap.physicalMin) + static_cast<ULONG>(offset));
     return HIDP_STATUS_SUCCESS;
 }

@@ -22,6 +22,13 @@ uint32_t tableSize(size_t keys)
     return size;
 }
 
+uint64_t scaleReciprocal(const Cap& cap)
+{
+    const auto range =
+        static_cast<int32_t>(static_cast<uint32_t>(cap.logicalMax) - static_cast<uint32_t>(cap.logicalMin));
+    return range >= 2 ? ~0ull / static_cast<uint32_t>(range) + 1 : 0;
+}
+
 bool isIndexedValue(const Cap& cap)
 {
     return !cap.has(kCapButton) && cap.has(kCapHasUsage);
@@ -99,7 +106,11 @@ std::vector<uint8_t> PreparsedBuilder::build()
         header.reportLength[type] = m_collection.reportLength[type];
         header.capBegin[type] = static_cast<uint16_t>(caps.size());
         indexType(type, header.capBegin[type]);
-        caps.insert(caps.end(), typeCaps.begin(), typeCaps.end());
+        for (Cap cap : typeCaps)
+        {
+            cap.scaleReciprocal = scaleReciprocal(cap);
+            caps.push_back(cap);
+        }
         header.capEnd[type] = static_cast<uint16_t>(caps.size());
     }
     fillCounts(header);

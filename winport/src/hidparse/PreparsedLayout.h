@@ -61,6 +61,9 @@ struct Cap
     int32_t physicalMax;
     uint32_t units;
     uint32_t unitsExp;
+    // ceil(2^64 / (LogicalMax - LogicalMin)) when that is 2 or more, else 0:
+    // scaling divides by a multiplication.
+    uint64_t scaleReciprocal;
 
     bool has(CapFlag flag) const { return (flags & flag) != 0; }
 };
