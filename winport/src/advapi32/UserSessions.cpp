@@ -53,12 +53,6 @@ std::shared_ptr<User> UserSessions::ProfileLocked(const std::u16string& name)
     return known;
 }
 
-std::shared_ptr<User> UserSessions::Profile(const std::u16string& name)
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return ProfileLocked(name);
-}
-
 void UserSessions::SetConsoleUser(const std::u16string& name)
 {
     std::lock_guard<std::mutex> guard(m_lock);

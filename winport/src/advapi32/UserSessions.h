@@ -29,8 +29,6 @@ public:
 
     std::shared_ptr<User> ProcessUser();
     std::shared_ptr<User> ConsoleUser(); // null when nobody is logged on
-    // The profile of a user by name, created on first use; the process user's name is "SYSTEM".
-    std::shared_ptr<User> Profile(const std::u16string& name);
     void SetConsoleUser(const std::u16string& name);
     void RemoveConsoleUser();
 
@@ -41,6 +39,7 @@ public:
 
 private:
     UserSessions();
+    // The profile of a user by name, created on first use; the process user's name is "SYSTEM".
     std::shared_ptr<User> ProfileLocked(const std::u16string& name);
 
     std::mutex m_lock;

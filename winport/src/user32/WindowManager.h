@@ -53,7 +53,6 @@ public:
     // The same for the calling thread, before it ends; see ThreadExitWatch.h.
     void EndCurrentThread();
 
-    std::mutex& Lock() { return m_lock; }
     size_t WindowCount();
     size_t ClassCount();
     size_t TimerCount();
