@@ -7,7 +7,7 @@
 # ../shared/hid-descriptors that have one top-level collection.
 #
 # usage: bench/parser/compare-speed.sh [passes per batch]    (default 20000)
-# Prints one line per descriptor (best of three runs per side) and the median.
+# Prints one line per descriptor (best of five runs per side) and the median.
 # Needs ../shared/tools/hidp-oracle and wine64; skips cleanly without them.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,7 +28,7 @@ OUT=$work/hidp_dump CXXFLAGS=-O3 "$oracle/build-native.sh" "$root/winport/includ
     -I"$root/winport/src/hidparse" "$root"/winport/src/hidparse/*.cpp >/dev/null
 
 ns() { sed -n 's/^bench\.tlc\[0\]\.ns_per_unpack=\([0-9.]*\).*/\1/p' | head -n 1; }
-# The machine is shared: each side runs three times, alternating, and keeps
+# The machine is shared: each side runs five times, alternating, and keeps
 # its best median.
 best() { sort -n | head -n 1; }
 
@@ -36,12 +36,12 @@ printf '%-70s %10s %10s %7s\n' descriptor ours_ns wine_ns ratio
 for file in "$corpus"/gamepad/*.hex "$corpus"/joystick/*.hex; do
     collections=$("$work/hidp_dump" --reports 0 "$file" | sed -n 's/^device.CollectionDescLength=//p')
     [ "$collections" = 1 ] || continue
-    for run in 1 2 3; do
+    for run in 1 2 3 4 5; do
         "$work/hidp_dump" --bench "$passes" "$file" | ns >>"$work/ours.$run"
         "$oracle/run-wine.sh" "$file" --bench "$passes" | ns >>"$work/wine.$run"
     done
-    ours=$(for run in 1 2 3; do tail -n 1 "$work/ours.$run"; done | best)
-    wine=$(for run in 1 2 3; do tail -n 1 "$work/wine.$run"; done | best)
+    ours=$(for run in 1 2 3 4 5; do tail -n 1 "$work/ours.$run"; done | best)
+    wine=$(for run in 1 2 3 4 5; do tail -n 1 "$work/wine.$run"; done | best)
     [ -n "$ours" ] && [ -n "$wine" ] || continue
     ratio=$(echo "$wine $ours" | awk '{ printf "%.2f", $1 / $2 }')
     printf '%-70s %10s %10s %7s\n' "$(basename "$file" .hex | cut -c1-70)" "$ours" "$wine" "$ratio"

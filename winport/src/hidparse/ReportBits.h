@@ -44,12 +44,22 @@ inline void copyBits(uint8_t* out, size_t outLength, const uint8_t* report, size
                      uint32_t count)
 {
     std::memset(out, 0, outLength);
-    for (uint32_t done = 0; done < count; done += 8)
+    const size_t bytes = (count + 7) / 8 < outLength ? (count + 7) / 8 : outLength;
+    const size_t first = startBit / 8;
+    if (startBit % 8 == 0)
     {
-        const uint32_t n = count - done < 8 ? count - done : 8;
-        const size_t byte = done / 8;
-        if (byte < outLength)
-            out[byte] = static_cast<uint8_t>(readBits(report, length, startBit + done, n));
+        // Byte-aligned, as value arrays nearly always are: copy, then clear the unused top bits.
+        const size_t available = first < length ? (bytes < length - first ? bytes : length - first) : 0;
+        std::memcpy(out, report + first, available);
+        if (count % 8 && available == (count + 7) / 8)
+            out[available - 1] &= static_cast<uint8_t>((1u << (count % 8)) - 1);
+        return;
+    }
+    for (size_t byte = 0; byte < bytes; ++byte)
+    {
+        const uint32_t done = static_cast<uint32_t>(byte) * 8;
+        out[byte] = static_cast<uint8_t>(
+            readBits(report, length, startBit + done, count - done < 8 ? count - done : 8));
     }
 }
 
