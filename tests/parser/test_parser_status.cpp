@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace
@@ -174,3 +175,23 @@ TEST(ParserStatus, PreparsedDataCopiesAreSelfContained)
     alignas(8) unsigned char junk[64] = {};
     EXPECT_FALSE(KvHidP_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(junk)));
 }
+
+// The structures keep the SDK's layout (64-bit, 4-byte packing), so the
+// library sees the same fields on both builds.
+static_assert(sizeof(HIDP_BUTTON_CAPS) == 72 && offsetof(HIDP_BUTTON_CAPS, Reserved) == 16 &&
+                  offsetof(HIDP_BUTTON_CAPS, Range.UsageMin) == 56,
+              "HIDP_BUTTON_CAPS layout");
+static_assert(sizeof(HIDP_VALUE_CAPS) == 72 && offsetof(HIDP_VALUE_CAPS, UnitsExp) == 32 &&
+                  offsetof(HIDP_VALUE_CAPS, LogicalMin) == 40 &&
+                  offsetof(HIDP_VALUE_CAPS, Range.UsageMin) == 56,
+              "HIDP_VALUE_CAPS layout");
+static_assert(sizeof(HIDP_CAPS) == 64 && offsetof(HIDP_CAPS, NumberLinkCollectionNodes) == 44,
+              "HIDP_CAPS layout");
+static_assert(sizeof(HIDP_LINK_COLLECTION_NODE) == 24 &&
+                  offsetof(HIDP_LINK_COLLECTION_NODE, UserContext) == 16,
+              "HIDP_LINK_COLLECTION_NODE layout");
+static_assert(sizeof(HIDD_ATTRIBUTES) == 12 && offsetof(HIDD_ATTRIBUTES, VersionNumber) == 8,
+              "HIDD_ATTRIBUTES layout");
+static_assert(HIDP_STATUS_NULL == static_cast<NTSTATUS>(0x80110001) &&
+                  HIDP_STATUS_INCOMPATIBLE_REPORT_ID == static_cast<NTSTATUS>(0xC011000A),
+              "status values");
