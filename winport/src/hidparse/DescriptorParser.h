@@ -31,7 +31,6 @@ enum class ParseError : uint32_t
     None = 0,
     TruncatedItem,
     LongItem,
-    ReservedItem,
     PopUnderflow,
     PushOverflow,
     EndCollectionUnderflow,

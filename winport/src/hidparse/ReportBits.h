@@ -34,11 +34,6 @@ inline uint32_t readBits(const uint8_t* report, size_t length, uint32_t startBit
     return count >= 32 ? static_cast<uint32_t>(word) : static_cast<uint32_t>(word & ((1ull << count) - 1));
 }
 
-inline bool readBit(const uint8_t* report, size_t length, uint32_t bit)
-{
-    return bit / 8 < length && (report[bit / 8] >> (bit % 8) & 1);
-}
-
 // Copies count bits at startBit into out (zero-filled first), packed from bit 0.
 inline void copyBits(uint8_t* out, size_t outLength, const uint8_t* report, size_t length, uint32_t startBit,
                      uint32_t count)
