@@ -49,7 +49,7 @@ public:
             if (slot.key == key)
             {
                 count = slot.count;
-                return capList() + slot.first;
+                return slot.count == 1 ? &slot.first : capList() + slot.first;
             }
         }
         count = 0;

@@ -71,6 +71,11 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
         uint32_t at = slotHash(key) & mask;
         while (index.slots[at].count)
             at = (at + 1) & mask;
+        if (list.size() == 1)
+        {
+            index.slots[at] = {key, list[0], 1}; // a single cap is held in the slot itself
+            continue;
+        }
         index.slots[at] = {key, static_cast<uint16_t>(m_capList.size()), static_cast<uint16_t>(list.size())};
         m_capList.insert(m_capList.end(), list.begin(), list.end());
     }

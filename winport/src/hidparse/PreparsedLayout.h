@@ -82,7 +82,8 @@ struct Node
 };
 
 // A hash slot: the value caps that name one (page, usage), as a run of
-// capList, in cap order. count == 0 marks an empty slot.
+// capList in cap order, or, when there is just one, its index in first.
+// count == 0 marks an empty slot.
 struct Slot
 {
     uint32_t key;
