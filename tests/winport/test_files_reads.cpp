@@ -395,3 +395,58 @@ TEST(DeviceInterfaces, ConcurrentReportsArriveInOrderOrAreCountedAsDropped)
 }
 
 } // namespace
+
+namespace
+{
+
+// A handle closed while its reader is between calls or inside ReadFile: the reader always gets an
+// answer (a completed read or a refused one), never a read left pending forever.
+TEST(DeviceInterfaces, ClosingDuringReadsNeverStrandsTheReader)
+{
+    HidDeviceSpec spec;
+    spec.reportDescriptor = GamePadDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(spec);
+    auto path = Machine::Instance().InterfacePaths(device).at(0);
+    for (int round = 0; round < 1000; ++round)
+    {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        std::atomic<bool> stranded{false};
+        std::atomic<int> reads{0};
+        std::thread reader(
+            [&]
+            {
+                BYTE buffer[4];
+                for (;;)
+                {
+                    OVERLAPPED overlapped{};
+                    overlapped.hEvent = event;
+                    ++reads;
+                    if (!ReadFile(file, buffer, 4, nullptr, &overlapped))
+                    {
+                        if (GetLastError() != ERROR_IO_PENDING)
+                            return;
+                        if (WaitForSingleObject(event, 10000) != WAIT_OBJECT_0)
+                        {
+                            stranded = true;
+                            return;
+                        }
+                        DWORD bytes = 0;
+                        if (!GetOverlappedResult(file, &overlapped, &bytes, FALSE))
+                            return;
+                    }
+                }
+            });
+        uint8_t report[4] = {0, 1, 2, 3};
+        for (int i = 0; i < round % 7; ++i)
+            Machine::Instance().SendInputReport(device, report, 4);
+        ASSERT_TRUE(WaitUntil([&] { return reads.load() > 0; }));
+        CloseHandle(file);
+        reader.join();
+        CloseHandle(event);
+        ASSERT_FALSE(stranded.load()) << "round " << round;
+    }
+}
+
+} // namespace

@@ -1,5 +1,5 @@
 // One HID device interface: a top-level collection of a plugged device, with its own device
-// instance. State guarded by the DeviceManager's lock.
+// instance. State guarded by its device's lock.
 #pragma once
 
 #include <hidpddi.h>

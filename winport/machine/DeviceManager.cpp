@@ -52,6 +52,24 @@ bool SameText(const std::u16string& a, const char16_t* b)
 
 } // namespace
 
+DeferredSignals::~DeferredSignals()
+{
+    if (first_)
+        first_->Set();
+    for (const auto& event : more_)
+        event->Set();
+}
+
+void DeferredSignals::Add(std::shared_ptr<kernel32::Event> event)
+{
+    if (!event)
+        return;
+    if (!first_)
+        first_ = std::move(event);
+    else
+        more_.push_back(std::move(event));
+}
+
 DeviceInterface::~DeviceInterface()
 {
     if (preparsed != nullptr)
@@ -110,12 +128,12 @@ uint32_t DeviceManager::Plug(const HidDeviceSpec& spec)
     std::vector<std::u16string> arrived;
     uint32_t id = 0;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::shared_mutex> guard(listLock_);
         auto device = std::make_unique<HidDevice>();
         device->spec = spec;
         if (!BuildInterfaces(*device))
             return 0;
-        device->id = id = nextId_++;
+        device->id = id = static_cast<uint32_t>(devices_.size() + 1);
         device->installState =
             spec.installPending ? CM_INSTALL_STATE_FINISH_INSTALL : CM_INSTALL_STATE_INSTALLED;
         device->devNodeStatus = spec.installPending ? kInstallingStatus : kStartedStatus;
@@ -130,20 +148,17 @@ uint32_t DeviceManager::Plug(const HidDeviceSpec& spec)
 
 HidDevice* DeviceManager::FindLocked(uint32_t id) const
 {
-    for (const auto& device : devices_)
-        if (device->id == id && device->present)
-            return device.get();
-    return nullptr;
+    // Ids are given in plug order from 1 and devices are never taken out of the list.
+    if (id == 0 || id > devices_.size())
+        return nullptr;
+    return devices_[id - 1].get();
 }
 
-DeviceInterface* DeviceManager::FindInterfaceLocked(const char16_t* path) const
+void DeviceManager::NotifyInstallChange()
 {
-    for (const auto& device : devices_)
-        if (device->present)
-            for (const auto& iface : device->interfaces)
-                if (SameText(iface->path, path))
-                    return iface.get();
-    return nullptr;
+    // Taking the lock orders this after any waiter's check of the states.
+    std::lock_guard<std::mutex> guard(installLock_);
+    installsDone_.notify_all();
 }
 
 std::vector<HANDLE> DeviceManager::OpenHandlesLocked(const HidDevice& device) const
@@ -156,10 +171,9 @@ std::vector<HANDLE> DeviceManager::OpenHandlesLocked(const HidDevice& device) co
     return handles;
 }
 
-void DeviceManager::DisconnectLocked(HidDevice& device)
+void DeviceManager::DisconnectLocked(HidDevice& device, DeferredSignals& signals)
 {
     device.present = false;
-    bool wasInstalling = device.installState != CM_INSTALL_STATE_INSTALLED;
     device.installState = CM_INSTALL_STATE_INSTALLED;
     for (const auto& iface : device.interfaces)
     {
@@ -170,32 +184,32 @@ void DeviceManager::DisconnectLocked(HidDevice& device)
             if (!file)
                 continue;
             file->queue.clear();
-            while (!file->pending.empty())
-            {
-                PendingRead* read = file->pending.front();
-                file->pending.pop_front();
-                CompleteLocked(*read, kStatusDeviceNotConnected, nullptr, 0);
-            }
+            CancelReadsLocked(*file, true, kStatusDeviceNotConnected, signals);
         }
     }
-    if (wasInstalling)
-        installsDone_.notify_all();
 }
 
 bool DeviceManager::Unplug(uint32_t id, Removal how)
 {
     std::vector<HANDLE> handles;
     std::vector<std::u16string> paths;
+    HidDevice* device = nullptr;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        HidDevice* device = FindLocked(id);
-        if (device == nullptr)
+        std::shared_lock<std::shared_mutex> list(listLock_);
+        device = FindLocked(id);
+    }
+    if (device == nullptr)
+        return false;
+    for (const auto& iface : device->interfaces)
+        paths.push_back(iface->path);
+    {
+        DeferredSignals signals;
+        std::lock_guard<std::mutex> guard(device->lock);
+        if (!device->present)
             return false;
         handles = OpenHandlesLocked(*device);
-        for (const auto& iface : device->interfaces)
-            paths.push_back(iface->path);
         if (how == Removal::Surprise)
-            DisconnectLocked(*device);
+            DisconnectLocked(*device, signals);
     }
     if (how == Removal::Orderly)
     {
@@ -203,13 +217,12 @@ bool DeviceManager::Unplug(uint32_t id, Removal how)
             BroadcastHandleEvent(handle, DBT_DEVICEQUERYREMOVE);
         for (HANDLE handle : handles)
             BroadcastHandleEvent(handle, DBT_DEVICEREMOVEPENDING);
-        std::lock_guard<std::mutex> guard(lock_);
-        if (HidDevice* device = FindLocked(id))
-        {
-            handles = OpenHandlesLocked(*device); // the query may have closed some
-            DisconnectLocked(*device);
-        }
+        DeferredSignals signals;
+        std::lock_guard<std::mutex> guard(device->lock);
+        handles = OpenHandlesLocked(*device); // the query may have closed some
+        DisconnectLocked(*device, signals);
     }
+    NotifyInstallChange();
     for (HANDLE handle : handles)
         BroadcastHandleEvent(handle, DBT_DEVICEREMOVECOMPLETE);
     for (const auto& path : paths)
@@ -219,8 +232,11 @@ bool DeviceManager::Unplug(uint32_t id, Removal how)
 
 bool DeviceManager::SendInputReport(uint32_t id, const uint8_t* data, size_t size)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    HidDevice* device = FindLocked(id);
+    HidDevice* device = nullptr;
+    {
+        std::shared_lock<std::shared_mutex> list(listLock_);
+        device = FindLocked(id);
+    }
     if (device == nullptr || size == 0)
         return false;
     auto route = device->inputRoutes.find(data[0]);
@@ -228,15 +244,20 @@ bool DeviceManager::SendInputReport(uint32_t id, const uint8_t* data, size_t siz
         route->second->inputLength > kMaxReportLength)
         return false;
     // Short reports are padded, as the device would send them.
-    uint8_t padded[kMaxReportLength] = {};
+    uint8_t padded[kMaxReportLength];
     std::memcpy(padded, data, size);
+    std::memset(padded + size, 0, route->second->inputLength - size);
+    DeferredSignals signals;
+    std::lock_guard<std::mutex> guard(device->lock);
+    if (!device->present)
+        return false;
     ++device->stats.reportsSent;
-    DeliverLocked(*route->second, padded, route->second->inputLength, *device);
+    DeliverLocked(*route->second, padded, route->second->inputLength, *device, signals);
     return true;
 }
 
 void DeviceManager::DeliverLocked(DeviceInterface& iface, const uint8_t* report, size_t size,
-                                  HidDevice& device)
+                                  HidDevice& device, DeferredSignals& signals)
 {
     for (const auto& weak : iface.files)
     {
@@ -247,7 +268,7 @@ void DeviceManager::DeliverLocked(DeviceInterface& iface, const uint8_t* report,
         {
             PendingRead* read = file->pending.front();
             file->pending.pop_front();
-            CompleteLocked(*read, kStatusSuccess, report, size);
+            CompleteLocked(*read, kStatusSuccess, report, size, signals);
             continue;
         }
         if (file->queue.size() == HidFile::kInputBuffers)
@@ -259,7 +280,8 @@ void DeviceManager::DeliverLocked(DeviceInterface& iface, const uint8_t* report,
     }
 }
 
-void DeviceManager::CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size)
+void DeviceManager::CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size,
+                                   DeferredSignals& signals)
 {
     DWORD bytes = static_cast<DWORD>(std::min<size_t>(size, read.size));
     if (report != nullptr)
@@ -272,53 +294,68 @@ void DeviceManager::CompleteLocked(PendingRead& read, ULONG_PTR status, const ui
         __atomic_store_n(&read.overlapped->Internal, status, __ATOMIC_RELEASE);
     }
     // A synchronous read's owner may free it as soon as the event is set.
-    auto event = std::move(read.event);
-    bool heap = read.heap;
-    if (event)
-        event->Set();
-    if (heap)
+    signals.Add(std::move(read.event));
+    if (read.heap)
         delete &read;
 }
 
 HANDLE DeviceManager::Open(const char16_t* path, DWORD access, DWORD flags, DWORD& error)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    DeviceInterface* iface = path ? FindInterfaceLocked(path) : nullptr;
-    if (iface == nullptr)
-    {
-        error = ERROR_FILE_NOT_FOUND;
+    error = ERROR_FILE_NOT_FOUND;
+    if (path == nullptr)
         return nullptr;
-    }
-    if (iface->device->openFailure != 0)
+    std::shared_lock<std::shared_mutex> list(listLock_);
+    for (const auto& device : devices_)
     {
-        error = iface->device->openFailure;
-        return nullptr;
+        for (const auto& iface : device->interfaces)
+        {
+            if (!SameText(iface->path, path))
+                continue;
+            std::lock_guard<std::mutex> guard(device->lock);
+            if (!device->present)
+                continue;
+            if (device->openFailure != 0)
+            {
+                error = device->openFailure;
+                return nullptr;
+            }
+            if (iface->systemOwned && (access & (GENERIC_READ | GENERIC_WRITE)) != 0)
+            {
+                error = ERROR_ACCESS_DENIED;
+                return nullptr;
+            }
+            auto file = std::make_shared<HidFile>(iface, access, (flags & FILE_FLAG_OVERLAPPED) != 0);
+            file->handle = kernel32::HandleTable::Instance().Insert(file);
+            iface->files.push_back(file);
+            ++device->stats.openHandles;
+            error = ERROR_SUCCESS;
+            return file->handle;
+        }
     }
-    if (iface->systemOwned && (access & (GENERIC_READ | GENERIC_WRITE)) != 0)
-    {
-        error = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
-    std::shared_ptr<DeviceInterface> shared;
-    for (const auto& candidate : iface->device->interfaces)
-        if (candidate.get() == iface)
-            shared = candidate;
-    auto file = std::make_shared<HidFile>(shared, access, (flags & FILE_FLAG_OVERLAPPED) != 0);
-    file->handle = kernel32::HandleTable::Instance().Insert(file);
-    iface->files.push_back(file);
-    ++iface->device->stats.openHandles;
-    return file->handle;
+    return nullptr;
 }
 
 BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytesRead, LPOVERLAPPED overlapped)
 {
     using kernel32::ThreadState;
     std::shared_ptr<kernel32::Event> event;
+    if (overlapped != nullptr && overlapped->hEvent != nullptr)
+    {
+        event = kernel32::HandleTable::Instance().LookupAs<kernel32::Event>(overlapped->hEvent);
+        if (!event)
+        {
+            ThreadState::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    }
     PendingRead read;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        DeferredSignals signals;
+        std::lock_guard<std::mutex> guard(file.iface->device->lock);
         DWORD error = ERROR_SUCCESS;
-        if ((file.access & GENERIC_READ) == 0)
+        if (file.closed) // its handle was closed while this call was on its way
+            error = ERROR_INVALID_HANDLE;
+        else if ((file.access & GENERIC_READ) == 0)
             error = ERROR_ACCESS_DENIED;
         else if (!file.iface->present)
             error = ERROR_DEVICE_NOT_CONNECTED;
@@ -331,16 +368,8 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
             ThreadState::SetLastError(error);
             return FALSE;
         }
-        if (overlapped != nullptr && overlapped->hEvent != nullptr)
-        {
-            event = kernel32::HandleTable::Instance().LookupAs<kernel32::Event>(overlapped->hEvent);
-            if (!event)
-            {
-                ThreadState::SetLastError(ERROR_INVALID_HANDLE);
-                return FALSE;
-            }
+        if (event)
             event->Reset(); // as Windows does when it starts an overlapped I/O
-        }
         read.buffer = static_cast<BYTE*>(buffer);
         read.size = size;
         read.overlapped = overlapped;
@@ -352,7 +381,7 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
             std::vector<uint8_t> report = std::move(file.queue.front());
             file.queue.pop_front();
             read.event = event;
-            CompleteLocked(read, kStatusSuccess, report.data(), report.size());
+            CompleteLocked(read, kStatusSuccess, report.data(), report.size(), signals);
             if (bytesRead != nullptr)
                 *bytesRead = read.bytes;
             return TRUE;
@@ -373,7 +402,8 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
         event = read.event;
         file.pending.push_back(&read);
     }
-    kernel32::Dispatcher::Wait({event}, false, INFINITE);
+    kernel32::KernelObject* waitFor = event.get();
+    kernel32::Dispatcher::Wait(&waitFor, 1, false, INFINITE);
     if (read.status != kStatusSuccess)
     {
         ThreadState::SetLastError(ErrorOfReadStatus(read.status));
@@ -386,7 +416,14 @@ BOOL DeviceManager::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytes
 
 void DeviceManager::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    DeferredSignals signals;
+    std::lock_guard<std::mutex> guard(file.iface->device->lock);
+    CancelReadsLocked(file, allThreads, status, signals);
+}
+
+void DeviceManager::CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status,
+                                      DeferredSignals& signals)
+{
     DWORD self = kernel32::ThreadState::CurrentId();
     for (auto it = file.pending.begin(); it != file.pending.end();)
     {
@@ -397,16 +434,19 @@ void DeviceManager::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status
             continue;
         }
         it = file.pending.erase(it);
-        CompleteLocked(*read, status, nullptr, 0);
+        CompleteLocked(*read, status, nullptr, 0, signals);
     }
 }
 
 void DeviceManager::OnFileClosed(HidFile& file)
 {
-    // As the HID class driver does on cleanup (Wine's, which mirrors Windows, answers the same).
-    CancelReads(file, true, kStatusDeletePending);
-    std::lock_guard<std::mutex> guard(lock_);
+    // Closed and its reads completed in one step, so a read racing with the close cannot slip in
+    // between. The status is the HID class driver's on cleanup (Wine's, which mirrors Windows).
+    DeferredSignals signals;
+    HidDevice& device = *file.iface->device;
+    std::lock_guard<std::mutex> guard(device.lock);
     file.closed = true;
+    CancelReadsLocked(file, true, kStatusDeletePending, signals);
     file.queue.clear();
     auto& files = file.iface->files;
     files.erase(std::remove_if(files.begin(), files.end(),
@@ -416,25 +456,25 @@ void DeviceManager::OnFileClosed(HidFile& file)
                                    return !other || other.get() == &file;
                                }),
                 files.end());
-    --file.iface->device->stats.openHandles;
+    --device.stats.openHandles;
 }
 
 bool DeviceManager::Attributes(const HidFile& file, USHORT& vendorId, USHORT& productId,
                                USHORT& version) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    HidDevice& device = *file.iface->device;
+    std::lock_guard<std::mutex> guard(device.lock);
     if (!file.iface->present)
         return false;
-    const HidDeviceSpec& spec = file.iface->device->spec;
-    vendorId = spec.vendorId;
-    productId = spec.productId;
-    version = spec.versionNumber;
+    vendorId = device.spec.vendorId;
+    productId = device.spec.productId;
+    version = device.spec.versionNumber;
     return true;
 }
 
 PHIDP_PREPARSED_DATA DeviceManager::CopyPreparsedData(const HidFile& file) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(file.iface->device->lock);
     if (!file.iface->present || file.iface->preparsed == nullptr)
         return nullptr;
     return KvHidP_CopyPreparsedData(file.iface->preparsed);
@@ -442,10 +482,11 @@ PHIDP_PREPARSED_DATA DeviceManager::CopyPreparsedData(const HidFile& file) const
 
 std::vector<InterfaceRecord> DeviceManager::PresentInterfaces() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> list(listLock_);
     std::vector<InterfaceRecord> records;
     for (const auto& device : devices_)
     {
+        std::lock_guard<std::mutex> guard(device->lock);
         if (!device->present)
             continue;
         for (const auto& iface : device->interfaces)
@@ -467,11 +508,12 @@ std::vector<InterfaceRecord> DeviceManager::PresentInterfaces() const
 
 DWORD DeviceManager::DevNodeStatus(DWORD devInst, ULONG& status, ULONG& problem) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> list(listLock_);
     for (const auto& device : devices_)
         for (const auto& iface : device->interfaces)
             if (iface->devInst == devInst)
             {
+                std::lock_guard<std::mutex> guard(device->lock);
                 if (!device->present)
                     return CR_NO_SUCH_DEVINST;
                 status = device->devNodeStatus;
@@ -481,91 +523,108 @@ DWORD DeviceManager::DevNodeStatus(DWORD devInst, ULONG& status, ULONG& problem)
     return CR_INVALID_DEVINST;
 }
 
-bool DeviceManager::StartInstall(uint32_t id)
+namespace
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    HidDevice* device = FindLocked(id);
+
+// Runs change on the present device with that id under its lock; false when there is none.
+template <typename Change> bool ChangeDevice(HidDevice* device, Change change)
+{
     if (device == nullptr)
         return false;
-    device->installState = CM_INSTALL_STATE_FINISH_INSTALL;
-    device->devNodeStatus = kInstallingStatus;
-    device->problem = 0;
+    std::lock_guard<std::mutex> guard(device->lock);
+    if (!device->present)
+        return false;
+    change(*device);
     return true;
+}
+
+} // namespace
+
+bool DeviceManager::StartInstall(uint32_t id)
+{
+    std::shared_lock<std::shared_mutex> list(listLock_);
+    return ChangeDevice(FindLocked(id),
+                        [](HidDevice& device)
+                        {
+                            device.installState = CM_INSTALL_STATE_FINISH_INSTALL;
+                            device.devNodeStatus = kInstallingStatus;
+                            device.problem = 0;
+                        });
 }
 
 bool DeviceManager::FinishInstall(uint32_t id, bool success)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    HidDevice* device = FindLocked(id);
-    if (device == nullptr)
-        return false;
-    device->installState = success ? CM_INSTALL_STATE_INSTALLED : CM_INSTALL_STATE_FAILED_INSTALL;
-    device->devNodeStatus = success ? kStartedStatus : (kInstallingStatus | DN_HAS_PROBLEM);
-    device->problem = success ? 0 : CM_PROB_FAILED_INSTALL;
-    installsDone_.notify_all();
-    return true;
+    bool changed = false;
+    {
+        std::shared_lock<std::shared_mutex> list(listLock_);
+        changed = ChangeDevice(FindLocked(id),
+                               [success](HidDevice& device)
+                               {
+                                   device.installState =
+                                       success ? CM_INSTALL_STATE_INSTALLED : CM_INSTALL_STATE_FAILED_INSTALL;
+                                   device.devNodeStatus =
+                                       success ? kStartedStatus : (kInstallingStatus | DN_HAS_PROBLEM);
+                                   device.problem = success ? 0 : CM_PROB_FAILED_INSTALL;
+                               });
+    }
+    if (changed)
+        NotifyInstallChange();
+    return changed;
 }
 
 bool DeviceManager::SetDevNodeStatus(uint32_t id, ULONG status, ULONG problem)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    HidDevice* device = FindLocked(id);
-    if (device == nullptr)
-        return false;
-    device->devNodeStatus = status;
-    device->problem = problem;
-    return true;
+    std::shared_lock<std::shared_mutex> list(listLock_);
+    return ChangeDevice(FindLocked(id),
+                        [=](HidDevice& device)
+                        {
+                            device.devNodeStatus = status;
+                            device.problem = problem;
+                        });
 }
 
 bool DeviceManager::SetOpenFailure(uint32_t id, DWORD error)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    HidDevice* device = FindLocked(id);
-    if (device == nullptr)
-        return false;
-    device->openFailure = error;
-    return true;
+    std::shared_lock<std::shared_mutex> list(listLock_);
+    return ChangeDevice(FindLocked(id), [=](HidDevice& device) { device.openFailure = error; });
 }
 
 std::vector<std::u16string> DeviceManager::InterfacePaths(uint32_t id) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> list(listLock_);
     std::vector<std::u16string> paths;
-    for (const auto& device : devices_)
-        if (device->id == id)
-            for (const auto& iface : device->interfaces)
-                paths.push_back(iface->path);
+    if (HidDevice* device = FindLocked(id))
+        for (const auto& iface : device->interfaces)
+            paths.push_back(iface->path);
     return paths;
 }
 
 DeviceStats DeviceManager::Stats(uint32_t id) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (const auto& device : devices_)
-        if (device->id == id)
-            return device->stats;
-    return DeviceStats{};
+    std::shared_lock<std::shared_mutex> list(listLock_);
+    HidDevice* device = FindLocked(id);
+    if (device == nullptr)
+        return DeviceStats{};
+    std::lock_guard<std::mutex> guard(device->lock);
+    return device->stats;
 }
 
 int DeviceManager::PendingInstalls() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> list(listLock_);
     int pending = 0;
     for (const auto& device : devices_)
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
         pending += device->present && device->installState == CM_INSTALL_STATE_FINISH_INSTALL;
+    }
     return pending;
 }
 
 DWORD DeviceManager::WaitNoPendingInstalls(DWORD timeoutMs)
 {
-    auto none = [this]
-    {
-        for (const auto& device : devices_)
-            if (device->present && device->installState == CM_INSTALL_STATE_FINISH_INSTALL)
-                return false;
-        return true;
-    };
-    std::unique_lock<std::mutex> guard(lock_);
+    auto none = [this] { return PendingInstalls() == 0; };
+    std::unique_lock<std::mutex> guard(installLock_);
     if (timeoutMs == INFINITE)
     {
         installsDone_.wait(guard, none);

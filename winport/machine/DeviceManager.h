@@ -1,7 +1,8 @@
 // The machine's HID devices: plugging, removal, input reports and installations (the control side),
 // and what SetupAPI, the configuration manager, CreateFileW/ReadFile and HidD_* see of them (the
-// Windows side). One lock guards every device, interface and open file; device-change broadcasts
-// are sent with no lock held, so window procedures may call back into any API.
+// Windows side). The device list has a reader-writer lock (only a plug writes), each device a lock
+// of its own for its state, its interfaces and their open files; events are set and device-change
+// broadcasts sent with no lock held, so woken readers and window procedures find nothing taken.
 #pragma once
 
 #include "machine/HidDevice.h"
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +35,21 @@ struct InterfaceRecord
     std::optional<std::u16string> deviceDescription;
     std::u16string hardwareIds; // REG_MULTI_SZ text, double-terminated
     DWORD installState = 0;
+};
+
+// Events to set once the device lock is released, so a woken reader does not find it held.
+class DeferredSignals
+{
+public:
+    DeferredSignals() = default;
+    DeferredSignals(const DeferredSignals&) = delete;
+    DeferredSignals& operator=(const DeferredSignals&) = delete;
+    ~DeferredSignals();
+    void Add(std::shared_ptr<kernel32::Event> event);
+
+private:
+    std::shared_ptr<kernel32::Event> first_; // one event per report is the common case: no allocation
+    std::vector<std::shared_ptr<kernel32::Event>> more_;
 };
 
 class DeviceManager
@@ -69,20 +86,25 @@ public:
     DWORD WaitNoPendingInstalls(DWORD timeoutMs);
 
 private:
+    // The present device with that id (device list lock held); its own lock is not taken.
     HidDevice* FindLocked(uint32_t id) const;
-    DeviceInterface* FindInterfaceLocked(const char16_t* path) const;
+    void NotifyInstallChange();
     bool BuildInterfaces(HidDevice& device);
-    void DeliverLocked(DeviceInterface& iface, const uint8_t* report, size_t size, HidDevice& device);
-    // Completes a read with status and, for a report, its bytes. Frees an overlapped read.
-    void CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size);
-    void DisconnectLocked(HidDevice& device);
+    void DeliverLocked(DeviceInterface& iface, const uint8_t* report, size_t size, HidDevice& device,
+                       DeferredSignals& signals);
+    // Completes a read with status and, for a report, its bytes; its event goes to signals. Frees an
+    // overlapped read.
+    void CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size,
+                        DeferredSignals& signals);
+    void DisconnectLocked(HidDevice& device, DeferredSignals& signals);
+    void CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status, DeferredSignals& signals);
     std::vector<HANDLE> OpenHandlesLocked(const HidDevice& device) const;
     std::string MakeInstanceKey();
 
-    mutable std::mutex lock_;
+    mutable std::shared_mutex listLock_; // devices_ itself
+    std::mutex installLock_;             // with installsDone_, for CMP_WaitNoPendingInstallEvents
     std::condition_variable installsDone_;
     std::vector<std::unique_ptr<HidDevice>> devices_; // in plug order; removed ones stay, not present
-    uint32_t nextId_ = 1;
     DWORD nextDevInst_ = 1;
     uint32_t nextKey_ = 0x1a2b3c4d;
 };

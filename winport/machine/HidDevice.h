@@ -1,5 +1,6 @@
-// A plugged physical HID device and the interfaces of its top-level collections. State guarded by
-// the DeviceManager's lock.
+// A plugged physical HID device and the interfaces of its top-level collections. What is set at the
+// plug (id, spec, interfaces, paths, routes) never changes; the rest, and the state of the device's
+// interfaces and open files, is guarded by the device's own lock, so devices do not contend.
 #pragma once
 
 #include "machine/DeviceInterface.h"
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace winport::machine
@@ -21,6 +23,7 @@ public:
     std::vector<std::shared_ptr<DeviceInterface>> interfaces;
     std::map<UCHAR, DeviceInterface*> inputRoutes; // report ID -> the interface that reads it
 
+    std::mutex lock;
     DWORD installState = 0; // CM_INSTALL_STATE_*
     ULONG devNodeStatus = 0;
     ULONG problem = 0;

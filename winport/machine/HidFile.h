@@ -1,6 +1,6 @@
 // A file handle open on a device interface: its access, its queue of input reports (bounded like the
 // HID class driver's ring, dropping the oldest report when full) and its pending reads. All state is
-// guarded by the DeviceManager's lock.
+// guarded by its device's lock.
 #pragma once
 
 #include "src/kernel32/Event.h"
@@ -73,7 +73,7 @@ public:
     const bool overlapped;
     HANDLE handle = nullptr; // the handle CreateFileW returned; device-change broadcasts name it
 
-    // Guarded by the DeviceManager's lock.
+    // Guarded by the device's lock.
     std::deque<std::vector<uint8_t>> queue;
     std::list<PendingRead*> pending;
     bool closed = false;

@@ -14,19 +14,19 @@ std::mutex& Dispatcher::Lock()
 
 bool Dispatcher::TrySatisfyLocked(WaitBlock& block)
 {
-    const auto& objs = block.objects;
+    KernelObject* const* objs = block.objects;
     if (block.waitAll)
     {
-        for (KernelObject* obj : objs)
-            if (!obj->IsSignaledLocked(block.threadId))
+        for (size_t i = 0; i < block.count; ++i)
+            if (!objs[i]->IsSignaledLocked(block.threadId))
                 return false;
         bool abandoned = false;
-        for (KernelObject* obj : objs)
-            abandoned = obj->AcquireLocked(block.threadId) || abandoned;
+        for (size_t i = 0; i < block.count; ++i)
+            abandoned = objs[i]->AcquireLocked(block.threadId) || abandoned;
         block.result = abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
         return true;
     }
-    for (size_t i = 0; i < objs.size(); ++i)
+    for (size_t i = 0; i < block.count; ++i)
     {
         if (objs[i]->IsSignaledLocked(block.threadId))
         {
@@ -40,21 +40,20 @@ bool Dispatcher::TrySatisfyLocked(WaitBlock& block)
 
 void Dispatcher::UnlinkLocked(WaitBlock& block)
 {
-    for (KernelObject* obj : block.objects)
+    for (size_t i = 0; i < block.count; ++i)
     {
-        auto& list = obj->waiters_;
+        auto& list = block.objects[i]->waiters_;
         list.erase(std::remove(list.begin(), list.end(), &block), list.end());
     }
 }
 
-DWORD Dispatcher::Wait(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll,
-                       DWORD milliseconds)
+DWORD Dispatcher::Wait(KernelObject* const* objects, size_t count, bool waitAll, DWORD milliseconds)
 {
     WaitBlock block;
+    block.objects = objects;
+    block.count = count;
     block.waitAll = waitAll;
     block.threadId = GetCurrentThreadId();
-    for (const auto& obj : objects)
-        block.objects.push_back(obj.get());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     {
         std::lock_guard<std::mutex> guard(Lock());
@@ -62,8 +61,8 @@ DWORD Dispatcher::Wait(const std::vector<std::shared_ptr<KernelObject>>& objects
             return block.result;
         if (milliseconds == 0)
             return WAIT_TIMEOUT;
-        for (KernelObject* obj : block.objects)
-            obj->waiters_.push_back(&block);
+        for (size_t i = 0; i < count; ++i)
+            objects[i]->waiters_.push_back(&block);
     }
     bool woken = true;
     if (milliseconds == INFINITE)

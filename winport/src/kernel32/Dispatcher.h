@@ -15,7 +15,8 @@ namespace winport::kernel32
 
 struct WaitBlock
 {
-    std::vector<KernelObject*> objects;
+    KernelObject* const* objects = nullptr;
+    size_t count = 0;
     bool waitAll = false;
     DWORD threadId = 0;
     DWORD result = WAIT_TIMEOUT; // written before the parker is unparked
@@ -29,8 +30,7 @@ public:
 
     // Waits as WaitForMultipleObjects does; the caller keeps the objects alive. Returns
     // WAIT_OBJECT_0 + i, WAIT_ABANDONED_0 + i or WAIT_TIMEOUT.
-    static DWORD Wait(const std::vector<std::shared_ptr<KernelObject>>& objects, bool waitAll,
-                      DWORD milliseconds);
+    static DWORD Wait(KernelObject* const* objects, size_t count, bool waitAll, DWORD milliseconds);
 
     // After a change that may signal obj: satisfies and wakes the waits it completes, oldest first.
     // Dispatcher lock held.

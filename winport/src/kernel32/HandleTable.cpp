@@ -7,7 +7,7 @@ namespace winport::kernel32
 
 HANDLE HandleTable::Insert(std::shared_ptr<KernelObject> object)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::shared_mutex> guard(lock_);
     uintptr_t value = next_;
     next_ += 4;
     ++object->handleCount_;
@@ -17,7 +17,7 @@ HANDLE HandleTable::Insert(std::shared_ptr<KernelObject> object)
 
 std::shared_ptr<KernelObject> HandleTable::Lookup(HANDLE handle) const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> guard(lock_);
     auto it = entries_.find(reinterpret_cast<uintptr_t>(handle));
     return it == entries_.end() ? nullptr : it->second;
 }
@@ -27,7 +27,7 @@ std::shared_ptr<KernelObject> HandleTable::Close(HANDLE handle)
     std::shared_ptr<KernelObject> object;
     bool last = false;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<std::shared_mutex> guard(lock_);
         auto it = entries_.find(reinterpret_cast<uintptr_t>(handle));
         if (it == entries_.end())
             return nullptr;
@@ -42,7 +42,7 @@ std::shared_ptr<KernelObject> HandleTable::Close(HANDLE handle)
 
 std::map<std::string, int> HandleTable::CountByKind() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::shared_mutex> guard(lock_);
     std::map<std::string, int> counts;
     for (const auto& entry : entries_)
         ++counts[entry.second->KindName()];
@@ -56,7 +56,7 @@ namespace winport::kernel32
 
 std::vector<std::shared_ptr<KernelObject>> HandleTable::Objects() const
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::shared_mutex> guard(lock_);
     std::vector<std::shared_ptr<KernelObject>> objects;
     for (const auto& entry : entries_)
         if (std::find(objects.begin(), objects.end(), entry.second) == objects.end())

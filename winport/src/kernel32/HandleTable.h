@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,7 +42,7 @@ public:
     std::map<std::string, int> CountByKind() const;
 
 private:
-    mutable std::mutex lock_;
+    mutable std::shared_mutex lock_; // look-ups, by far the most frequent, share it
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> entries_;
     uintptr_t next_ = 0x100;
 };

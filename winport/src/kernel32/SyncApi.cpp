@@ -107,24 +107,26 @@ extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHan
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<KernelObject>> objects;
+    // The references keep the objects alive during the wait, whatever happens to their handles.
+    std::shared_ptr<KernelObject> keep[MAXIMUM_WAIT_OBJECTS];
+    KernelObject* objects[MAXIMUM_WAIT_OBJECTS];
     for (DWORD i = 0; i < nCount; ++i)
     {
-        auto object = LookupWaitable(lpHandles[i]);
-        if (!object)
+        keep[i] = LookupWaitable(lpHandles[i]);
+        objects[i] = keep[i].get();
+        if (!objects[i])
         {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
         // Windows refuses the same object twice in a wait-all.
-        if (bWaitAll && std::find(objects.begin(), objects.end(), object) != objects.end())
+        if (bWaitAll && std::find(objects, objects + i, objects[i]) != objects + i)
         {
             SetLastError(ERROR_INVALID_PARAMETER);
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(object));
     }
-    return Dispatcher::Wait(objects, bWaitAll != FALSE, dwMilliseconds);
+    return Dispatcher::Wait(objects, nCount, bWaitAll != FALSE, dwMilliseconds);
 }
 
 extern "C" VOID WINAPI Sleep(DWORD dwMilliseconds)
