@@ -177,6 +177,20 @@ TEST_F(DeviceReads, SurpriseRemovalFailsPendingAndLaterReads)
     EXPECT_TRUE(CloseHandle(file));
 }
 
+TEST_F(DeviceReads, OrderlyRemovalWithTheHandleStillOpenFailsItsPendingRead)
+{
+    HANDLE file = Open();
+    StartPendingRead(file);
+    ASSERT_TRUE(Machine::Instance().UnplugDevice(device, Removal::Orderly));
+    EXPECT_FALSE(Machine::Instance().UnplugDevice(device, Removal::Orderly)); // already gone
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(Machine::Instance().InterfacePaths(device).size(), 1u); // its paths stay known
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(device).openHandles, 0);
+}
+
 TEST_F(DeviceReads, SynchronousHandleBlocksUntilAReportArrives)
 {
     HANDLE file = Open(0);
