@@ -52,24 +52,6 @@ bool SameText(const std::u16string& a, const char16_t* b)
 
 } // namespace
 
-DeferredSignals::~DeferredSignals()
-{
-    if (first_)
-        first_->Set();
-    for (const auto& event : more_)
-        event->Set();
-}
-
-void DeferredSignals::Add(std::shared_ptr<kernel32::Event> event)
-{
-    if (!event)
-        return;
-    if (!first_)
-        first_ = std::move(event);
-    else
-        more_.push_back(std::move(event));
-}
-
 DeviceInterface::~DeviceInterface()
 {
     if (preparsed != nullptr)

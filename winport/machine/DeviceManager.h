@@ -5,6 +5,7 @@
 // broadcasts sent with no lock held, so woken readers and window procedures find nothing taken.
 #pragma once
 
+#include "machine/DeferredSignals.h"
 #include "machine/HidDevice.h"
 #include "machine/HidDeviceSpec.h"
 #include "machine/HidFile.h"
@@ -35,21 +36,6 @@ struct InterfaceRecord
     std::optional<std::u16string> deviceDescription;
     std::u16string hardwareIds; // REG_MULTI_SZ text, double-terminated
     DWORD installState = 0;
-};
-
-// Events to set once the device lock is released, so a woken reader does not find it held.
-class DeferredSignals
-{
-public:
-    DeferredSignals() = default;
-    DeferredSignals(const DeferredSignals&) = delete;
-    DeferredSignals& operator=(const DeferredSignals&) = delete;
-    ~DeferredSignals();
-    void Add(std::shared_ptr<kernel32::Event> event);
-
-private:
-    std::shared_ptr<kernel32::Event> first_; // one event per report is the common case: no allocation
-    std::vector<std::shared_ptr<kernel32::Event>> more_;
 };
 
 class DeviceManager
