@@ -6,6 +6,7 @@
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -98,6 +99,48 @@ TEST(Unload, TheMachineReportsWhatALeakyLibraryLeftOpen)
     reinterpret_cast<void (*)()>(dlsym(loaded.library, "ProbeStop"))();
     EXPECT_EQ(Machine::Instance().QueryOpenResources().HandleCount(), 0);
     EXPECT_EQ(dlclose(loaded.library), 0);
+}
+
+} // namespace
+
+namespace
+{
+
+VOID CALLBACK Tick(PVOID, BOOLEAN) {}
+
+DWORD WINAPI WaitForever(LPVOID event)
+{
+    WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+    return 0;
+}
+
+// A process that ends with a timer queue still ticking: winport's teardown stops and joins its
+// thread, and the process exits normally.
+TEST(ProcessExit, ATimerQueueLeftRunningIsStoppedAtExit)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HANDLE queue = CreateTimerQueue();
+            HANDLE timer = nullptr;
+            CreateTimerQueueTimer(&timer, queue, Tick, nullptr, 0, 1, WT_EXECUTEINTIMERTHREAD);
+            Sleep(20);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// A thread that never ends is given a bounded time at exit, then reported and left behind.
+TEST(ProcessExit, AThreadThatNeverEndsIsReportedAndDoesNotHoldTheExit)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            CreateThread(nullptr, 0, WaitForever, never, 0, nullptr);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "still running at unload");
 }
 
 } // namespace
