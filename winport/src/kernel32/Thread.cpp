@@ -3,6 +3,7 @@
 #include "Dispatcher.h"
 #include "ThreadReaper.h"
 #include "ThreadState.h"
+#include "src/user32/ThreadExitWatch.h"
 
 #include <thread>
 
@@ -42,6 +43,8 @@ void Thread::Run()
     }
     ThreadState::Adopt(this, id_);
     DWORD code = routine_(parameter_);
+    // The thread's windows and timers are gone before a waiter sees the thread signalled, as on Windows.
+    winport::user32::EndThreadQueue();
     ThreadState::Adopt(nullptr, id_);
     Finish(code);
 }
