@@ -9,6 +9,35 @@
 
 namespace
 {
+// Another thread that holds the lock from construction until Release() (or destruction).
+class OtherHolder
+{
+public:
+    explicit OtherHolder(KVLOCK* lock)
+        : m_thread(
+              [this, lock]
+              {
+                  CLock hold(lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
+                  m_taken.set_value();
+                  m_release.get_future().wait();
+              })
+    {
+        m_taken.get_future().wait();
+    }
+    ~OtherHolder() { Release(); }
+    void Release()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_release.set_value();
+        m_thread.join();
+    }
+
+private:
+    std::promise<void> m_taken, m_release;
+    std::thread m_thread;
+};
+
 class LockTest : public ::testing::Test
 {
 protected:
@@ -59,20 +88,11 @@ TEST_F(LockTest, TryHolderTakesNothingAtConstructionAndTriesOnce)
     CLock tryHold(&m_lock, "Test::Try", false, false, KV_LOCK_TIMEOUT_MS);
     EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
 
-    std::promise<void> taken, release;
-    std::thread owner(
-        [&]
-        {
-            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
-            taken.set_value();
-            release.get_future().wait();
-        });
-    taken.get_future().wait();
+    OtherHolder other(&m_lock);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(tryHold.Lock("Test::Try", 0), 258u); // WAIT_TIMEOUT, at once
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    release.set_value();
-    owner.join();
+    other.Release();
     EXPECT_EQ(tryHold.Lock("Test::Try", 0), 0u);
     EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
 }
@@ -109,43 +129,25 @@ TEST_F(LockTest, AdoptingHolderReleasesTheKeptHoldWhenDestroyed)
 TEST_F(LockTest, AdoptingWithoutAKeptHoldReleasesNothingOfAnotherThread)
 {
     LogCapture log;
-    std::promise<void> taken, release;
-    std::thread owner(
-        [&]
-        {
-            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
-            taken.set_value();
-            release.get_future().wait();
-        });
-    taken.get_future().wait();
+    OtherHolder other(&m_lock);
     {
         CLock stray(&m_lock, "Test::Stray", true, true, KV_LOCK_TIMEOUT_MS);
         EXPECT_EQ(stray.UnLock(), 288u);
     }
     EXPECT_FALSE(FreeForOtherThread());
-    release.set_value();
-    owner.join();
+    other.Release();
     EXPECT_EQ(log.Count(W("CLock: \"Test::Stray\" has no hold to adopt\n")), 1u);
 }
 
 TEST_F(LockTest, WaitThatRunsOutIsLoggedAndLeavesTheHolderWithoutTheLock)
 {
     LogCapture log;
-    std::promise<void> taken, release;
-    std::thread owner(
-        [&]
-        {
-            CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
-            taken.set_value();
-            release.get_future().wait();
-        });
-    taken.get_future().wait();
+    OtherHolder other(&m_lock);
     {
         CLock late(&m_lock, "Test::Late", false, true, 50);
         EXPECT_FALSE(CLock::IsOwnedByCurrentThread(&m_lock));
     }
-    release.set_value();
-    owner.join();
+    other.Release();
     EXPECT_EQ(log.Count(W("CLock: \"Test::Late\" gave up waiting for \"&m_testLock\" after 50 ms\n")), 1u);
     EXPECT_TRUE(FreeForOtherThread());
 }
