@@ -14,8 +14,6 @@ using kvhid::Preparsed;
 namespace
 {
 
-constexpr uint16_t kConstant = 0x01; // main-item data bit
-
 // Checks common to every report call; on success preparsed is set.
 NTSTATUS checkReport(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, ULONG length,
                      const Preparsed*& preparsed)
@@ -45,9 +43,9 @@ bool namesUsage(const Cap& cap, USAGE page, USAGE usage)
 inline NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
                           UCHAR reportId, const Cap*& found)
 {
-    uint16_t count = 0;
-    const uint16_t* indexed = preparsed.indexed(type, page, usage, count);
-    const uint16_t* indexedEnd = indexed + count;
+    const kvhid::Slot* slot = preparsed.slot(type, page, usage);
+    const uint16_t* indexed = slot ? preparsed.slotCaps(*slot) : nullptr;
+    const uint16_t* indexedEnd = slot ? indexed + slot->count : nullptr;
     bool incompatible = false;
     const auto consider = [&](const Cap& cap)
     {
@@ -83,24 +81,38 @@ inline NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHO
     return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
 }
 
-// A range gives one field per usage. A single usage with several fields (a
-// value array) reads as all of them together, up to the first 32 bits; in a
-// constant item it reads as its first field. A usage left without a field
-// (more usages than Report Count) reads the field-sized bits after the item.
-// A field wider than 32 bits does not fit the ULONG.
-inline NTSTATUS readValue(const Cap& cap, USAGE usage, const uint8_t* report, ULONG length, ULONG& value,
-                          uint32_t& bits)
+// Where the usage's value is in a report with this report ID: the common case
+// straight from the index slot, the others through the caps.
+struct ValueField
 {
-    if (cap.bitSize > 32)
-        return HIDP_STATUS_BUFFER_TOO_SMALL;
-    uint32_t start = cap.startBit;
-    bits = cap.bitSize;
-    if (cap.has(kvhid::kCapRange))
-        start += static_cast<uint32_t>(usage - cap.usageMin) * cap.bitSize;
-    else if (!(cap.bitField & kConstant) && cap.fieldCount > 1)
-        bits = std::min<uint32_t>(bits * cap.fieldCount, 32);
-    value = kvhid::readBits(report, length, start, bits);
-    return HIDP_STATUS_SUCCESS;
+    const Cap* cap;
+    uint32_t start;
+    uint32_t bits;
+};
+
+inline NTSTATUS locateValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
+                            UCHAR reportId, ValueField& field)
+{
+    if (!preparsed.hasWide(type))
+    {
+        const kvhid::Slot* slot = preparsed.slot(type, page, usage);
+        if (!slot)
+            return HIDP_STATUS_USAGE_NOT_FOUND;
+        if (slot->count == 1 && slot->bits)
+        {
+            if (collection && collection != slot->linkCollection)
+                return HIDP_STATUS_USAGE_NOT_FOUND;
+            if (slot->reportId != reportId)
+                return HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
+            field = {&preparsed.cap(slot->first), slot->startBit, slot->bits};
+            return HIDP_STATUS_SUCCESS;
+        }
+    }
+    const NTSTATUS status = findValue(preparsed, type, page, collection, usage, reportId, field.cap);
+    if (status != HIDP_STATUS_SUCCESS)
+        return status;
+    return kvhid::valueField(*field.cap, usage, field.start, field.bits) ? HIDP_STATUS_SUCCESS
+                                                                         : HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
 // Windows' MulDiv: rounds half away from zero, -1 on a zero divisor or overflow.
@@ -245,9 +257,11 @@ extern "C"
                 list[found] = usage;
             ++found;
         };
-        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+        for (const uint16_t* index = preparsed->buttonsBegin(type); index != preparsed->buttonsEnd(type);
+             ++index)
         {
-            if (!cap->has(kvhid::kCapButton) || !cap->has(kvhid::kCapHasUsage) || cap->usagePage != page)
+            const Cap* cap = &preparsed->cap(*index);
+            if (cap->usagePage != page)
                 continue;
             if (collection && collection != cap->linkCollection)
                 continue;
@@ -257,7 +271,7 @@ extern "C"
                 continue;
             }
             matched = true;
-            if (cap->has(kvhid::kCapArray) && (cap->bitField & kConstant))
+            if (cap->has(kvhid::kCapArray) && (cap->bitField & kvhid::kMainConstant))
                 constantArrayUsages(*cap, report, length, emit);
             else if (cap->has(kvhid::kCapArray))
                 arrayUsages(*cap, report, length, emit);
@@ -281,12 +295,11 @@ extern "C"
         if (status != HIDP_STATUS_SUCCESS)
             return status;
         const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
-        const Cap* cap = nullptr;
-        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
-        if (status != HIDP_STATUS_SUCCESS)
-            return status;
-        uint32_t bits = 0;
-        return readValue(*cap, usage, report, length, *value, bits);
+        ValueField field{};
+        status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
+        if (status == HIDP_STATUS_SUCCESS)
+            *value = kvhid::readBits(report, length, field.start, field.bits);
+        return status;
     }
 
     NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
@@ -301,17 +314,13 @@ extern "C"
         if (status != HIDP_STATUS_SUCCESS)
             return status;
         const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
-        const Cap* cap = nullptr;
-        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
+        ValueField field{};
+        status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
         if (status != HIDP_STATUS_SUCCESS)
             return status;
-        ULONG raw = 0;
-        uint32_t bits = 0;
-        status = readValue(*cap, usage, report, length, raw, bits);
-        if (status != HIDP_STATUS_SUCCESS)
-            return status;
+        const ULONG raw = kvhid::readBits(report, length, field.start, field.bits);
         LONG scaled = 0;
-        status = scale(*cap, raw, bits, scaled);
+        status = scale(*field.cap, raw, field.bits, scaled);
         if (status == HIDP_STATUS_SUCCESS)
             *value = scaled;
         return status;

@@ -35,8 +35,8 @@ public:
     const Node* nodes() const { return at<Node>(header().nodesOffset); }
     uint16_t reportLength(int type) const { return header().reportLength[type]; }
 
-    // The caps that name (page, usage) among the indexed value caps of a type.
-    const uint16_t* indexed(int type, uint16_t page, uint16_t usage, uint16_t& count) const
+    // The index slot of (page, usage) among the indexed value caps of a type.
+    const Slot* slot(int type, uint16_t page, uint16_t usage) const
     {
         const Header& h = header();
         const Slot* table = at<Slot>(h.slotsOffset) + h.slotBegin[type];
@@ -45,16 +45,20 @@ public:
         {
             const Slot& slot = table[i];
             if (slot.count == 0)
-                break;
+                return nullptr;
             if (slot.key == key)
-            {
-                count = slot.count;
-                return slot.count == 1 ? &slot.first : capList() + slot.first;
-            }
+                return &slot;
         }
-        count = 0;
-        return nullptr;
     }
+
+    // The caps of a slot, in cap order.
+    const uint16_t* slotCaps(const Slot& slot) const
+    {
+        return slot.count == 1 ? &slot.first : capList() + slot.first;
+    }
+
+    const uint16_t* buttonsBegin(int type) const { return capList() + header().buttonBegin[type]; }
+    const uint16_t* buttonsEnd(int type) const { return capList() + header().buttonEnd[type]; }
 
     bool hasWide(int type) const { return header().wideBegin[type] != header().wideEnd[type]; }
     const uint16_t* wideBegin(int type) const { return capList() + header().wideBegin[type]; }

@@ -29,6 +29,20 @@ uint64_t scaleReciprocal(const Cap& cap)
     return range >= 2 ? ~0ull / static_cast<uint32_t>(range) + 1 : 0;
 }
 
+// A slot for a usage that one cap names holds what a lookup needs, so that
+// the common lookup reads no cap.
+Slot plannedSlot(uint32_t key, uint16_t capIndex, const Cap& cap)
+{
+    Slot slot{key, capIndex, 1, 0, 0, cap.reportId, cap.linkCollection};
+    uint32_t start = 0, bits = 0;
+    if (valueField(cap, static_cast<uint16_t>(key), start, bits) && bits > 0)
+    {
+        slot.startBit = start;
+        slot.bits = static_cast<uint8_t>(bits);
+    }
+    return slot;
+}
+
 bool isIndexedValue(const Cap& cap)
 {
     return !cap.has(kCapButton) && cap.has(kCapHasUsage);
@@ -64,7 +78,7 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
         for (uint32_t k = 0; k < cap.fieldCount; ++k)
             byUsage[slotKey(cap.usagePage, static_cast<uint16_t>(cap.usageMin + k))].push_back(capIndex);
     }
-    index.slots.assign(tableSize(byUsage.size()), Slot{0, 0, 0});
+    index.slots.assign(tableSize(byUsage.size()), Slot{});
     const uint32_t mask = static_cast<uint32_t>(index.slots.size() - 1);
     for (const auto& [key, list] : byUsage)
     {
@@ -73,10 +87,11 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
             at = (at + 1) & mask;
         if (list.size() == 1)
         {
-            index.slots[at] = {key, list[0], 1}; // a single cap is held in the slot itself
+            index.slots[at] = plannedSlot(key, list[0], caps[list[0] - capBase]);
             continue;
         }
-        index.slots[at] = {key, static_cast<uint16_t>(m_capList.size()), static_cast<uint16_t>(list.size())};
+        index.slots[at] = {
+            key, static_cast<uint16_t>(m_capList.size()), static_cast<uint16_t>(list.size()), 0, 0, 0, 0};
         m_capList.insert(m_capList.end(), list.begin(), list.end());
     }
 }
@@ -129,6 +144,11 @@ std::vector<uint8_t> PreparsedBuilder::build()
         header.wideBegin[type] = static_cast<uint16_t>(m_capList.size());
         m_capList.insert(m_capList.end(), m_index[type].wide.begin(), m_index[type].wide.end());
         header.wideEnd[type] = static_cast<uint16_t>(m_capList.size());
+        header.buttonBegin[type] = static_cast<uint16_t>(m_capList.size());
+        for (uint16_t i = header.capBegin[type]; i < header.capEnd[type]; ++i)
+            if (caps[i].has(kCapButton) && caps[i].has(kCapHasUsage))
+                m_capList.push_back(i);
+        header.buttonEnd[type] = static_cast<uint16_t>(m_capList.size());
     }
     header.capCount = static_cast<uint16_t>(caps.size());
     header.nodeCount = static_cast<uint16_t>(m_collection.nodes.size());

@@ -89,7 +89,34 @@ struct Slot
     uint32_t key;
     uint16_t first;
     uint16_t count;
+    // When one cap names the usage: where its value is (bits 0 when it cannot
+    // be read as one ULONG), and what a lookup must match.
+    uint32_t startBit;
+    uint8_t bits;
+    uint8_t reportId;
+    uint16_t linkCollection;
 };
+
+constexpr uint16_t kMainConstant = 0x01; // main-item data bit: Constant
+
+// Where the value of a usage that the cap names lies: a range gives one field
+// per usage. A single usage with several fields (a value array) reads as all
+// of them together, up to the first 32 bits; in a constant item it reads as
+// its first field. A usage left without a field (more usages than Report
+// Count) reads the field-sized bits after the item. False when a field is
+// wider than the 32 bits of a ULONG.
+inline bool valueField(const Cap& cap, uint16_t usage, uint32_t& start, uint32_t& bits)
+{
+    if (cap.bitSize > 32)
+        return false;
+    start = cap.startBit;
+    bits = cap.bitSize;
+    if (cap.has(kCapRange))
+        start += static_cast<uint32_t>(usage - cap.usageMin) * cap.bitSize;
+    else if (!(cap.bitField & kMainConstant) && cap.fieldCount > 1)
+        bits = bits * cap.fieldCount < 32 ? bits * cap.fieldCount : 32;
+    return true;
+}
 
 // Value ranges up to this many usages enter the index usage by usage; wider
 // ones are listed apart and checked one by one.
@@ -111,6 +138,9 @@ struct Header
     // capList[wideBegin[t] .. wideEnd[t]) lists them, in cap order.
     uint16_t wideBegin[kReportTypes];
     uint16_t wideEnd[kReportTypes];
+    // The button caps that have usages: capList[buttonBegin[t] .. buttonEnd[t]), in cap order.
+    uint16_t buttonBegin[kReportTypes];
+    uint16_t buttonEnd[kReportTypes];
     uint16_t nodeCount;
     uint16_t capCount;
     uint32_t slotBegin[kReportTypes]; // each type's table: slotMask[t] + 1 slots (a power of two)
