@@ -42,6 +42,14 @@ std::shared_ptr<RegistryKey> RegistryStore::ResolveLocked(HKEY key)
     return it == m_handles.end() ? nullptr : it->second;
 }
 
+LSTATUS RegistryStore::ResolveLiveLocked(HKEY key, std::shared_ptr<RegistryKey>& node)
+{
+    node = ResolveLocked(key);
+    if (!node)
+        return ERROR_INVALID_HANDLE;
+    return node->deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
+}
+
 HKEY RegistryStore::AddHandleLocked(std::shared_ptr<RegistryKey> key)
 {
     HKEY handle = reinterpret_cast<HKEY>(m_nextHandle);
@@ -86,11 +94,9 @@ LSTATUS RegistryStore::Open(HKEY parent, LPCWSTR subKey, PHKEY result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> guard(m_lock);
-    auto base = ResolveLocked(parent);
-    if (!base)
-        return ERROR_INVALID_HANDLE;
-    if (base->deleted)
-        return ERROR_KEY_DELETED;
+    std::shared_ptr<RegistryKey> base;
+    if (LSTATUS status = ResolveLiveLocked(parent, base))
+        return status;
     auto key = Walk(base, subKey ? subKey : u"", false);
     if (!key)
         return ERROR_FILE_NOT_FOUND;
@@ -103,11 +109,9 @@ LSTATUS RegistryStore::Create(HKEY parent, LPCWSTR subKey, PHKEY result, LPDWORD
     if (result == nullptr)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(m_lock);
-    auto base = ResolveLocked(parent);
-    if (!base)
-        return ERROR_INVALID_HANDLE;
-    if (base->deleted)
-        return ERROR_KEY_DELETED;
+    std::shared_ptr<RegistryKey> base;
+    if (LSTATUS status = ResolveLiveLocked(parent, base))
+        return status;
     bool existed = Walk(base, subKey ? subKey : u"", false) != nullptr;
     auto key = Walk(base, subKey ? subKey : u"", true);
     *result = AddHandleLocked(key);
@@ -129,11 +133,9 @@ LSTATUS RegistryStore::Query(HKEY key, LPCWSTR valueName, LPDWORD type, LPBYTE d
     if (data != nullptr && size == nullptr)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(m_lock);
-    auto node = ResolveLocked(key);
-    if (!node)
-        return ERROR_INVALID_HANDLE;
-    if (node->deleted)
-        return ERROR_KEY_DELETED;
+    std::shared_ptr<RegistryKey> node;
+    if (LSTATUS status = ResolveLiveLocked(key, node))
+        return status;
     auto it = node->values.find(ValueKey(valueName));
     if (it == node->values.end())
         return ERROR_FILE_NOT_FOUND;
@@ -162,11 +164,9 @@ LSTATUS RegistryStore::Set(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* 
     if (data == nullptr && size != 0)
         return ERROR_NOACCESS;
     std::lock_guard<std::mutex> guard(m_lock);
-    auto node = ResolveLocked(key);
-    if (!node)
-        return ERROR_INVALID_HANDLE;
-    if (node->deleted)
-        return ERROR_KEY_DELETED;
+    std::shared_ptr<RegistryKey> node;
+    if (LSTATUS status = ResolveLiveLocked(key, node))
+        return status;
     node->values[ValueKey(valueName)] = RegistryValue{type, std::vector<BYTE>(data, data + size)};
     return ERROR_SUCCESS;
 }
@@ -174,11 +174,9 @@ LSTATUS RegistryStore::Set(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* 
 LSTATUS RegistryStore::DeleteValue(HKEY key, LPCWSTR valueName)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto node = ResolveLocked(key);
-    if (!node)
-        return ERROR_INVALID_HANDLE;
-    if (node->deleted)
-        return ERROR_KEY_DELETED;
+    std::shared_ptr<RegistryKey> node;
+    if (LSTATUS status = ResolveLiveLocked(key, node))
+        return status;
     return node->values.erase(ValueKey(valueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 

@@ -38,6 +38,9 @@ private:
     RegistryStore();
     // The key a handle names (a predefined key resolved for the calling thread), or null.
     std::shared_ptr<RegistryKey> ResolveLocked(HKEY key);
+    // The key behind a handle, if it is open and not deleted: ERROR_SUCCESS, ERROR_INVALID_HANDLE or
+    // ERROR_KEY_DELETED.
+    LSTATUS ResolveLiveLocked(HKEY key, std::shared_ptr<RegistryKey>& node);
     HKEY AddHandleLocked(std::shared_ptr<RegistryKey> key);
 
     std::mutex m_lock;
