@@ -115,6 +115,24 @@ inline NTSTATUS locateValue(const Preparsed& preparsed, int type, USAGE page, US
                                                                          : HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
+// The checks and the field of HidP_GetUsageValue, shared by the scaled read.
+inline NTSTATUS readValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
+                          PHIDP_PREPARSED_DATA data, PCHAR reportChars, ULONG length, ValueField& field,
+                          ULONG& raw)
+{
+    if (length == 0)
+        return HIDP_STATUS_INVALID_REPORT_LENGTH;
+    const Preparsed* preparsed = nullptr;
+    NTSTATUS status = checkReport(data, type, length, preparsed);
+    if (status != HIDP_STATUS_SUCCESS)
+        return status;
+    const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
+    status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
+    if (status == HIDP_STATUS_SUCCESS)
+        raw = kvhid::readBits(report, length, field.start, field.bits);
+    return status;
+}
+
 // Windows' MulDiv: rounds half away from zero, -1 on a zero divisor or overflow.
 LONG mulDiv(LONG a, LONG b, LONG c)
 {
@@ -288,18 +306,8 @@ extern "C"
                                       PULONG value, PHIDP_PREPARSED_DATA data, PCHAR reportChars,
                                       ULONG length)
     {
-        if (length == 0)
-            return HIDP_STATUS_INVALID_REPORT_LENGTH;
-        const Preparsed* preparsed = nullptr;
-        NTSTATUS status = checkReport(data, type, length, preparsed);
-        if (status != HIDP_STATUS_SUCCESS)
-            return status;
-        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
         ValueField field{};
-        status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
-        if (status == HIDP_STATUS_SUCCESS)
-            *value = kvhid::readBits(report, length, field.start, field.bits);
-        return status;
+        return readValue(type, page, collection, usage, data, reportChars, length, field, *value);
     }
 
     NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
@@ -307,18 +315,11 @@ extern "C"
                                             ULONG length)
     {
         *value = 0;
-        if (length == 0)
-            return HIDP_STATUS_INVALID_REPORT_LENGTH;
-        const Preparsed* preparsed = nullptr;
-        NTSTATUS status = checkReport(data, type, length, preparsed);
-        if (status != HIDP_STATUS_SUCCESS)
-            return status;
-        const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
         ValueField field{};
-        status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
+        ULONG raw = 0;
+        NTSTATUS status = readValue(type, page, collection, usage, data, reportChars, length, field, raw);
         if (status != HIDP_STATUS_SUCCESS)
             return status;
-        const ULONG raw = kvhid::readBits(report, length, field.start, field.bits);
         LONG scaled = 0;
         status = scale(*field.cap, raw, field.bits, scaled);
         if (status == HIDP_STATUS_SUCCESS)
