@@ -49,6 +49,16 @@ VOID CALLBACK GateCallback(PVOID parameter, BOOLEAN fired)
     gate->finished = true;
 }
 
+// Starts a repeating timer on a new queue and returns once its callback is blocked in the gate.
+void StartBlockedTimer(Gate& gate, HANDLE& queue, HANDLE& timer)
+{
+    gate.block = true;
+    queue = CreateTimerQueue();
+    timer = nullptr;
+    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1000, WT_EXECUTEINTIMERTHREAD));
+    ASSERT_TRUE(WaitUntil([&] { return gate.inside.load(); }));
+}
+
 TEST(TimerQueues, PeriodicTimerFiresRepeatedlyOnTheQueueThread)
 {
     Gate gate;
@@ -94,11 +104,8 @@ TEST(TimerQueues, ExecuteOnlyOnceIgnoresThePeriod)
 TEST(TimerQueues, BlockingTimerDeletionWaitsForTheRunningCallback)
 {
     Gate gate;
-    gate.block = true;
-    HANDLE queue = CreateTimerQueue();
-    HANDLE timer = nullptr;
-    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1000, WT_EXECUTEINTIMERTHREAD));
-    ASSERT_TRUE(WaitUntil([&] { return gate.inside.load(); }));
+    HANDLE queue = nullptr, timer = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBlockedTimer(gate, queue, timer));
     std::atomic<bool> returned{false};
     std::atomic<bool> finishedWhenReturned{false};
     std::thread deleter(
@@ -118,11 +125,8 @@ TEST(TimerQueues, BlockingTimerDeletionWaitsForTheRunningCallback)
 TEST(TimerQueues, NonBlockingDeletionOfARunningTimerReportsIoPending)
 {
     Gate gate;
-    gate.block = true;
-    HANDLE queue = CreateTimerQueue();
-    HANDLE timer = nullptr;
-    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1000, WT_EXECUTEINTIMERTHREAD));
-    ASSERT_TRUE(WaitUntil([&] { return gate.inside.load(); }));
+    HANDLE queue = nullptr, timer = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBlockedTimer(gate, queue, timer));
     SetLastError(0);
     EXPECT_FALSE(DeleteTimerQueueTimer(queue, timer, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
@@ -134,12 +138,9 @@ TEST(TimerQueues, NonBlockingDeletionOfARunningTimerReportsIoPending)
 TEST(TimerQueues, CompletionEventIsSetWhenTheRunningCallbackReturns)
 {
     Gate gate;
-    gate.block = true;
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE queue = CreateTimerQueue();
-    HANDLE timer = nullptr;
-    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1000, WT_EXECUTEINTIMERTHREAD));
-    ASSERT_TRUE(WaitUntil([&] { return gate.inside.load(); }));
+    HANDLE queue = nullptr, timer = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBlockedTimer(gate, queue, timer));
     EXPECT_FALSE(DeleteTimerQueueTimer(queue, timer, done));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_EQ(WaitForSingleObject(done, 0), static_cast<DWORD>(WAIT_TIMEOUT));
@@ -210,11 +211,8 @@ TEST(TimerQueues, QueueDeletedFromItsOwnCallbackEndsItsThreadAfterwards)
 TEST(TimerQueues, QueueDeletionWaitsForRunningCallbacksAndRetiresHandles)
 {
     Gate gate;
-    gate.block = true;
-    HANDLE queue = CreateTimerQueue();
-    HANDLE timer = nullptr;
-    ASSERT_TRUE(CreateTimerQueueTimer(&timer, queue, GateCallback, &gate, 0, 1000, WT_EXECUTEINTIMERTHREAD));
-    ASSERT_TRUE(WaitUntil([&] { return gate.inside.load(); }));
+    HANDLE queue = nullptr, timer = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartBlockedTimer(gate, queue, timer));
     std::atomic<bool> returned{false};
     std::thread deleter(
         [&]
