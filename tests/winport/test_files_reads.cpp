@@ -336,12 +336,8 @@ namespace
 
 // A process may end with a read still pending on an open handle, as a library that never stops
 // does; the machine's teardown must free it (LeakSanitizer checks at exit).
-TEST(DeviceInterfaces, AReadLeftPendingAtExitIsFreed)
+TEST_F(DeviceReads, AReadLeftPendingAtExitIsFreed)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    uint32_t device = Machine::Instance().PlugDevice(spec);
-    auto path = Machine::Instance().InterfacePaths(device).at(0);
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     static OVERLAPPED overlapped{};
@@ -359,12 +355,8 @@ namespace
 
 // Reports sent as fast as possible while a reader loops on overlapped reads: every report is either
 // read, in order, or counted as dropped by the full queue; none is lost or reordered.
-TEST(DeviceInterfaces, ConcurrentReportsArriveInOrderOrAreCountedAsDropped)
+TEST_F(DeviceReads, ConcurrentReportsArriveInOrderOrAreCountedAsDropped)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    uint32_t device = Machine::Instance().PlugDevice(spec);
-    auto path = Machine::Instance().InterfacePaths(device).at(0);
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -415,12 +407,8 @@ namespace
 
 // A handle closed while its reader is between calls or inside ReadFile: the reader always gets an
 // answer (a completed read or a refused one), never a read left pending forever.
-TEST(DeviceInterfaces, ClosingDuringReadsNeverStrandsTheReader)
+TEST_F(DeviceReads, ClosingDuringReadsNeverStrandsTheReader)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    uint32_t device = Machine::Instance().PlugDevice(spec);
-    auto path = Machine::Instance().InterfacePaths(device).at(0);
     for (int round = 0; round < 1000; ++round)
     {
         HANDLE file =
