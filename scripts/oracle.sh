@@ -134,6 +134,11 @@ def split(line):
     key, _, value = line.partition('=')
     return key, value
 
+# Descriptor flags (hidclass.py) under which Windows' preparsed data decides
+# which caps exist differently from Wine: an explicit Usage (0) on a data item
+# is a usage, a constant array item is padding whatever usage it carries.
+WINDOWS_VISIBILITY = {'usage-zero': 'usage-zero', 'const-array-usage': 'constant-array'}
+
 unexplained_total = 0
 descriptors = 0
 by_kind = {}
@@ -157,6 +162,10 @@ for verdict_line in open(verdicts):
         kinds |= flags & {'empty', 'unterminated'}
     elif status == 'differs' and usages_beyond_count(path):
         kinds.add('usages-beyond-count')
+    elif status == 'differs' and flags & set(WINDOWS_VISIBILITY):
+        # Caps that Windows shows and Wine hides, or the reverse: counts and
+        # data indices shift from the first such cap on.
+        kinds |= {WINDOWS_VISIBILITY[flag] for flag in flags & set(WINDOWS_VISIBILITY)}
     elif status == 'failed' or len(native) != len(wine):
         unexplained.append('outputs differ in length or a side failed')
     else:

@@ -50,15 +50,18 @@ template <class Caps> std::string commonFields(const std::string& prefix, const 
     return out.str();
 }
 
+// Usage and data index show both union slots whatever IsRange says: outside
+// a range Windows repeats the usage in NotRange.Reserved1 and the data index in
+// NotRange.Reserved4, and programs that read Range without checking IsRange see them.
 template <class Caps> std::string unionFields(const Caps& c)
 {
     std::ostringstream out;
     const auto pair = [&](const char* name, bool range, unsigned min, unsigned max)
     { out << ' ' << name << ' ' << min << ' ' << (range ? max : min); };
-    pair("usage", c.IsRange, c.Range.UsageMin, c.Range.UsageMax);
+    pair("usage", true, c.Range.UsageMin, c.Range.UsageMax);
     pair("string", c.IsStringRange, c.Range.StringMin, c.Range.StringMax);
     pair("designator", c.IsDesignatorRange, c.Range.DesignatorMin, c.Range.DesignatorMax);
-    pair("index", c.IsRange, c.Range.DataIndexMin, c.Range.DataIndexMax);
+    pair("index", true, c.Range.DataIndexMin, c.Range.DataIndexMax);
     return out.str();
 }
 

@@ -247,6 +247,66 @@ TEST(ParserDescriptors, PaddingTakesBitsButGivesNoCaps)
     EXPECT_EQ(p.usages(9, {0x00, 0xff}), (std::vector<USAGE>{1, 2, 3, 4, 5}));
 }
 
+// As Windows builds it for a headset's consumer collection: an explicit
+// Usage (0) on a data item names a control like any other usage.
+TEST(ParserDescriptors, UsageZeroOnADataItemIsAUsage)
+{
+    // Sixteen 1-bit fields and one byte, both Usage (0); then a constant byte with Usage (0).
+    ParsedDescriptor p({0x05, 0x0c, 0x09, 0x01, 0xa1, 0x01, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01,
+                        0x95, 0x10, 0x09, 0x00, 0x81, 0x02, 0x26, 0xff, 0x00, 0x75, 0x08, 0x95,
+                        0x01, 0x09, 0x00, 0x81, 0x02, 0x09, 0x00, 0x81, 0x03, 0xc0});
+    ASSERT_EQ(p.status(), HIDP_STATUS_SUCCESS);
+    const HIDP_CAPS caps = p.caps();
+    EXPECT_EQ(caps.InputReportByteLength, 5);
+    EXPECT_EQ(caps.NumberInputDataIndices, 2);
+    const auto buttons = p.buttonCaps();
+    ASSERT_EQ(buttons.size(), 1u);
+    EXPECT_EQ(buttons[0].UsagePage, 0x0c);
+    EXPECT_EQ(buttons[0].NotRange.Usage, 0);
+    EXPECT_EQ(buttons[0].NotRange.DataIndex, 0);
+    const auto values = p.valueCaps();
+    ASSERT_EQ(values.size(), 1u); // the constant byte stays padding
+    EXPECT_EQ(values[0].NotRange.Usage, 0);
+    EXPECT_EQ(values[0].NotRange.DataIndex, 1);
+    ULONG value = 0;
+    ASSERT_EQ(p.value(0x0c, 0, {0x00, 0x00, 0x00, 0x7f, 0x55}, value), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(value, 0x7fu);
+}
+
+// A constant variable with a usage is a control the device reports; a
+// constant array is padding whatever usage it carries, and takes no data index.
+TEST(ParserDescriptors, ConstantItemsArePublicOnlyAsVariablesWithAUsage)
+{
+    // Buttons 1..3, constant button 4, then four constant array bytes with vendor usage 2.
+    ParsedDescriptor p({0x05, 0x01, 0x09, 0x02, 0xa1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x03, 0x15, 0x00,
+                        0x25, 0x01, 0x75, 0x01, 0x95, 0x03, 0x81, 0x02, 0x09, 0x04, 0x95, 0x01, 0x81, 0x03,
+                        0x06, 0x00, 0xff, 0x09, 0x02, 0x75, 0x08, 0x95, 0x04, 0x81, 0x01, 0xc0});
+    ASSERT_EQ(p.status(), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(p.caps().InputReportByteLength, 6);
+    EXPECT_EQ(p.caps().NumberInputDataIndices, 4);
+    const auto buttons = p.buttonCaps();
+    ASSERT_EQ(buttons.size(), 2u);
+    EXPECT_EQ(buttons[1].UsagePage, 9);
+    EXPECT_EQ(buttons[1].NotRange.Usage, 4);
+    EXPECT_EQ(buttons[1].NotRange.DataIndex, 3);
+    EXPECT_EQ(HidP_MaxUsageListLength(HidP_Input, 0xff00, p.preparsed()), 0u);
+}
+
+// Windows repeats a single usage and data index in the slots under
+// Range.UsageMax and Range.DataIndexMax; programs that read Range without
+// checking IsRange rely on it.
+TEST(ParserDescriptors, SingleUsageCapsFillTheRangeSlotsToo)
+{
+    ParsedDescriptor p(kJoystick);
+    const auto values = p.valueCaps();
+    ASSERT_EQ(values.size(), 2u);
+    ASSERT_FALSE(values[0].IsRange);
+    EXPECT_EQ(values[0].NotRange.Reserved1, 0x31);
+    EXPECT_EQ(values[0].NotRange.Reserved4, 8);
+    EXPECT_EQ(values[1].Range.UsageMax, 0x30);
+    EXPECT_EQ(values[1].Range.DataIndexMax, 9);
+}
+
 TEST(ParserDescriptors, EachTopLevelCollectionGetsItsOwnPreparsedData)
 {
     // Mouse (report 1: 3 buttons + padding) and consumer control (report 2: one 16-bit array field).

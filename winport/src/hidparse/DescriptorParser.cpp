@@ -412,15 +412,16 @@ bool DescriptorParser::addFields(int type, uint32_t value)
     }
 
     std::vector<Usage> usages = m_locals.usages;
-    if (usages.empty())
+    const bool named = !usages.empty();
+    if (!named)
         usages.push_back({0, 0, 0, false, 0});
     if (m_current->caps[type].size() + usages.size() > ParserLimits::kMaxCaps)
         return fail(ParseError::TooManyCaps);
     const Cap base = baseCap(value);
     if (base.has(kCapArray))
-        addArrayCaps(type, base, usages, start);
+        addArrayCaps(type, base, usages, start, named);
     else
-        addVariableCaps(type, base, usages, start);
+        addVariableCaps(type, base, usages, start, named);
     resetLocals();
     return true;
 }
@@ -430,7 +431,8 @@ bool DescriptorParser::addFields(int type, uint32_t value)
 // usages of a delimiter set are aliases of one control: they share its field
 // and data index, and all but the last of them are marked IsAlias. The caps
 // come out last usage first.
-void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start)
+void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start,
+                                       bool named)
 {
     std::vector<std::pair<size_t, size_t>> slots; // [first, end) of usages per control
     for (size_t i = 0; i < usages.size(); ++i)
@@ -462,8 +464,8 @@ void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Us
             if (base.has(kCapRange))
                 readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
             alias.fieldCount = static_cast<uint16_t>(readable);
-            if (u.min || u.max)
-                alias.flags |= kCapHasUsage;
+            if (isPublic(base, named, u))
+                alias.flags |= kCapPublic;
             if (a + 1 < slots[k].second)
                 alias.flags |= kCapAlias;
             if (a == slots[k].first)
@@ -479,7 +481,7 @@ void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Us
 // item's usage list, counted from Logical Minimum. The caps come out last
 // usage first, the data indices first usage first.
 void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages,
-                                    uint32_t start)
+                                    uint32_t start, bool named)
 {
     std::vector<Cap>& caps = m_current->caps[type];
     const size_t n = usages.size();
@@ -498,18 +500,29 @@ void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector
         cap.arrayBase = listIndex;
         cap.arrayOrdinal = static_cast<uint8_t>(i);
         listIndex += base.has(kCapRange) ? usageCount(u.min, u.max) : 1;
-        if (u.min || u.max)
-            cap.flags |= kCapHasUsage;
+        if (isPublic(base, named, u))
+            cap.flags |= kCapPublic;
         assignDataIndex(type, cap);
         caps[first + n - 1 - i] = cap;
     }
+}
+
+// Which caps the API returns (and numbers with data indices), as Windows
+// does: a data item's caps whenever the item names usages, Usage (0)
+// included; a constant item's only when it is a variable with a nonzero
+// usage. A constant array is padding whatever usage it carries.
+bool DescriptorParser::isPublic(const Cap& base, bool named, const Usage& usage)
+{
+    if (!(base.bitField & kMainConstant))
+        return named;
+    return !base.has(kCapArray) && (usage.min || usage.max);
 }
 
 // Data indices run on across the main items of one report type; a cap
 // without usages takes none.
 void DescriptorParser::assignDataIndex(int type, Cap& cap)
 {
-    const uint16_t span = cap.has(kCapHasUsage) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
+    const uint16_t span = cap.has(kCapPublic) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
     cap.dataIndexMin = m_dataCount[type];
     cap.dataIndexMax = static_cast<uint16_t>(cap.dataIndexMin + span);
     m_dataCount[type] = static_cast<uint16_t>(cap.dataIndexMax + 1);

@@ -110,8 +110,10 @@ private:
     bool openCollection(uint32_t value);
     bool closeCollection();
     bool addFields(int type, uint32_t value);
-    void addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start);
-    void addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages, uint32_t start);
+    void addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start, bool named);
+    void addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages, uint32_t start,
+                      bool named);
+    static bool isPublic(const Cap& base, bool named, const Usage& usage);
     void assignDataIndex(int type, Cap& cap);
     Cap baseCap(uint32_t value) const;
     void resetLocals();

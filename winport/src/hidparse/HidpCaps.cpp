@@ -22,7 +22,7 @@ struct CapsFilter
 
     bool matches(const Cap& cap) const
     {
-        if (!cap.has(kvhid::kCapHasUsage) || cap.has(kvhid::kCapButton) != buttons)
+        if (!cap.has(kvhid::kCapPublic) || cap.has(kvhid::kCapButton) != buttons)
             return false;
         if (page && page != cap.usagePage)
             return false;
@@ -46,18 +46,12 @@ template <class Out> void fillCommon(Out& out, const Cap& cap)
     out.IsStringRange = cap.has(kvhid::kCapStringRange);
     out.IsDesignatorRange = cap.has(kvhid::kCapDesignatorRange);
     out.IsAbsolute = cap.has(kvhid::kCapAbsolute);
-    if (out.IsRange)
-    {
-        out.Range.UsageMin = cap.usageMin;
-        out.Range.UsageMax = cap.usageMax;
-        out.Range.DataIndexMin = cap.dataIndexMin;
-        out.Range.DataIndexMax = cap.dataIndexMax;
-    }
-    else
-    {
-        out.NotRange.Usage = cap.usageMin;
-        out.NotRange.DataIndex = cap.dataIndexMin;
-    }
+    // Outside a range the usage and the data index fill both slots, as on
+    // Windows: a program that reads Range without checking IsRange sees them.
+    out.Range.UsageMin = cap.usageMin;
+    out.Range.UsageMax = out.IsRange ? cap.usageMax : cap.usageMin;
+    out.Range.DataIndexMin = cap.dataIndexMin;
+    out.Range.DataIndexMax = out.IsRange ? cap.dataIndexMax : cap.dataIndexMin;
     if (out.IsStringRange)
     {
         out.Range.StringMin = cap.stringMin;
@@ -232,7 +226,7 @@ extern "C"
         ULONG length = 0;
         for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
         {
-            if (!cap->has(kvhid::kCapHasUsage))
+            if (!cap->has(kvhid::kCapPublic))
                 continue;
             const bool list = cap->has(kvhid::kCapRange) || cap->has(kvhid::kCapButton);
             length += list ? cap->reportCount : 1;

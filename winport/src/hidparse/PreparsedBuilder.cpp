@@ -45,7 +45,7 @@ Slot plannedSlot(uint32_t key, uint16_t capIndex, const Cap& cap)
 
 bool isIndexedValue(const Cap& cap)
 {
-    return !cap.has(kCapButton) && cap.has(kCapHasUsage);
+    return !cap.has(kCapButton) && cap.has(kCapPublic);
 }
 
 } // namespace
@@ -102,7 +102,7 @@ void PreparsedBuilder::fillCounts(Header& header) const
     {
         for (const Cap& cap : m_collection.caps[type])
         {
-            if (!cap.has(kCapHasUsage))
+            if (!cap.has(kCapPublic))
                 continue;
             ++(cap.has(kCapButton) ? header.buttonCaps[type] : header.valueCaps[type]);
             header.dataIndices[type] += cap.has(kCapRange) ? cap.dataIndexMax - cap.dataIndexMin + 1 : 1;
@@ -146,7 +146,7 @@ std::vector<uint8_t> PreparsedBuilder::build()
         header.wideEnd[type] = static_cast<uint16_t>(m_capList.size());
         header.buttonBegin[type] = static_cast<uint16_t>(m_capList.size());
         for (uint16_t i = header.capBegin[type]; i < header.capEnd[type]; ++i)
-            if (caps[i].has(kCapButton) && caps[i].has(kCapHasUsage))
+            if (caps[i].has(kCapButton) && caps[i].has(kCapPublic))
                 m_capList.push_back(i);
         header.buttonEnd[type] = static_cast<uint16_t>(m_capList.size());
     }

@@ -26,7 +26,7 @@ enum CapFlag : uint16_t
     kCapAbsolute = 0x0008,
     kCapButton = 0x0010,
     kCapArray = 0x0020,
-    kCapHasUsage = 0x0040, // a cap without any usage (padding) is never returned
+    kCapPublic = 0x0040, // returned by the API and given data indices; padding is not
     kCapAlias = 0x0080,
     kCapHasNull = 0x0100,
 };
