@@ -519,7 +519,7 @@ bool DescriptorParser::isPublic(const Cap& base, bool named, const Usage& usage)
 }
 
 // Data indices run on across the main items of one report type; a cap
-// without usages takes none.
+// that is padding takes none.
 void DescriptorParser::assignDataIndex(int type, Cap& cap)
 {
     const uint16_t span = cap.has(kCapPublic) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
