@@ -139,6 +139,19 @@ def split(line):
 # is a usage, a constant array item is padding whatever usage it carries.
 WINDOWS_VISIBILITY = {'usage-zero': 'usage-zero', 'const-array-usage': 'constant-array'}
 
+def visibility_against_kinds(native, wine, kinds):
+    """Cap counts that move the wrong way for the kinds: usage-zero only adds
+    caps and data indices to Wine's, constant-array only removes them."""
+    counts = re.compile(r'^tlc\[\d+\]\.Caps\.Number(Input|Output|Feature)(ButtonCaps|ValueCaps|DataIndices)=(\d+)$')
+    ours = {m[0].split('=')[0]: int(m[3]) for m in map(counts.match, native) if m}
+    theirs = {m[0].split('=')[0]: int(m[3]) for m in map(counts.match, wine) if m}
+    wrong = []
+    for key in sorted(ours.keys() & theirs.keys()):
+        more, fewer = ours[key] > theirs[key], ours[key] < theirs[key]
+        if (more and 'usage-zero' not in kinds) or (fewer and 'constant-array' not in kinds):
+            wrong.append('%s: ours %d, wine %d' % (key, ours[key], theirs[key]))
+    return wrong
+
 unexplained_total = 0
 descriptors = 0
 by_kind = {}
@@ -166,6 +179,7 @@ for verdict_line in open(verdicts):
         # Caps that Windows shows and Wine hides, or the reverse: counts and
         # data indices shift from the first such cap on.
         kinds |= {WINDOWS_VISIBILITY[flag] for flag in flags & set(WINDOWS_VISIBILITY)}
+        unexplained += visibility_against_kinds(native, wine, kinds)
     elif status == 'failed' or len(native) != len(wine):
         unexplained.append('outputs differ in length or a side failed')
     else:
