@@ -8,17 +8,18 @@ top-level collection) and each device's report descriptor as captured
 
 usage: import_windows.py GIT_DIR COMMIT OUT_DIR
 
-Writes OUT_DIR/descriptors/windows-*.hex and OUT_DIR/expected/windows-*.txt
-(one pair per distinct descriptor; a descriptor captured with several
-collections gets the expectations of all of them) and prints the
+Writes OUT_DIR/descriptors/windows-*.hex and OUT_DIR/expected/windows-*.txt,
+one pair per device interface (an interface captured one collection at a time
+is joined in the order of Windows' &colNN numbering), and prints the
 MANIFEST.tsv lines.
 
 The expectations are what the preparsed data itself says, as HidP_GetCaps,
 HidP_GetButtonCaps / GetValueCaps and HidP_GetLinkCollectionNodes report it:
 a public cap copies its internal cap's fields, its eight union slots
 verbatim; button caps are the internal caps marked as buttons, value caps the
-others, both in internal order; the data-index count of a report type is one
-more than its highest data index.
+others, both in internal order (the caps from FirstCap up to LastCap, as the
+dump lists them); the data-index count of a report type is one more than its
+highest data index.
 """
 import os
 import re
