@@ -26,9 +26,9 @@ class Reader
 public:
     Reader()
     {
-        winport::machine::HidDeviceSpec spec;
-        spec.reportDescriptor = kGamePad;
-        device = Machine::Instance().PlugDevice(spec);
+        winport::machine::HidDeviceDescription description;
+        description.reportDescriptor = kGamePad;
+        device = Machine::Instance().PlugDevice(description);
         std::u16string path = Machine::Instance().InterfacePaths(device).at(0);
         file_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -48,10 +48,11 @@ TEST(DesktopUnload, LoadingAndUnloadingThreeTimesLeavesNothingBehind)
         EXPECT_EQ(during.deviceNotifications, 1u);
         EXPECT_EQ(during.directInputDevices, 1u);
 
-        machine::HidDeviceSpec spec;
-        spec.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
-                                 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
-        uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+        machine::HidDeviceDescription description;
+        description.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09,
+                                        0x19, 0x01, 0x29, 0x08, 0x15, 0x00, 0x25, 0x01,
+                                        0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
+        uint32_t id = machine::Machine::Instance().PlugDevice(description);
         EXPECT_EQ(arrivals(), 1) << "each load starts with fresh statics";
         machine::Machine::Instance().UnplugDevice(id, machine::Removal::Surprise);
 

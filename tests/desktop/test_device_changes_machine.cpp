@@ -3,6 +3,7 @@
 #include "DesktopTestSupport.h"
 
 #include <dbt.h>
+#include <hidsdi.h>
 #include <machine/Machine.h>
 
 #include <gtest/gtest.h>
@@ -54,7 +55,7 @@ protected:
         DEV_BROADCAST_DEVICEINTERFACE_W filter{};
         filter.dbcc_size = sizeof(filter);
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = machine::kHidInterfaceClass;
+        HidD_GetHidGuid(&filter.dbcc_classguid);
         ASSERT_NE(RegisterDeviceNotificationW(m_window->Window(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE),
                   nullptr);
     }
@@ -89,9 +90,9 @@ protected:
 
 TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePad();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     ASSERT_NE(id, 0u);
     auto events = Events(); // no waiting: the arrival was sent, not posted
     ASSERT_EQ(events.size(), 1u);
@@ -103,9 +104,9 @@ TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 
 TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePad();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Orderly));
     auto events = Events();
@@ -126,9 +127,9 @@ TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 
 TEST_F(DeviceChanges, ASurpriseRemovalSendsOnlyTheRemoveCompletes)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePad();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Surprise));
     auto events = Events();

@@ -45,9 +45,9 @@ bool IsMapped()
 
 std::u16string PlugGamePad()
 {
-    winport::machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    return Machine::Instance().InterfacePaths(Machine::Instance().PlugDevice(spec)).at(0);
+    winport::machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    return Machine::Instance().InterfacePaths(Machine::Instance().PlugDevice(description)).at(0);
 }
 
 TEST(Unload, ACleanLibraryLeavesNothingOpenOrRunning)
