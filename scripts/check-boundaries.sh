@@ -31,6 +31,15 @@ import json, os, re, shlex, subprocess, sys
 root, work = sys.argv[1], sys.argv[2]
 failures = []
 
+# Every folder a target of the tree may have on its include path.
+include_roots = [os.path.join(root, r) for r in ("include", "winport/include", "winport")]
+for top in ("src", "companions"):
+    for folder, _, _ in os.walk(os.path.join(root, top)):
+        include_roots.append(folder)
+
+def exists_in_tree(header):
+    return any(os.path.isfile(os.path.join(r, header.strip('"<>'))) for r in include_roots)
+
 # ---- 1. must-fail compiles ---------------------------------------------------------------------------
 commands = {os.path.relpath(c["file"], root): c for c in json.load(open(f"{work}/build/compile_commands.json"))}
 
@@ -81,6 +90,9 @@ for n, (who, reference, allowed, forbidden) in enumerate(arrows):
         failures.append(f"{who}: the allowed includes do not compile with its flags: {error}")
         continue
     for m, (what, header) in enumerate(forbidden):
+        if not exists_in_tree(header):
+            failures.append(f"the check names {header}, which is nowhere in the tree: update it")
+            continue
         ok, error = compile_probe(reference, f"#include {header}\n", f"forbidden{n}_{m}")
         if ok:
             failures.append(f"{who} can include {what}: #include {header} compiles with its flags")
@@ -120,10 +132,6 @@ sources = []
 for top in scanned:
     for folder, _, names in os.walk(os.path.join(root, top)):
         sources += [os.path.join(folder, n) for n in names if n.endswith((".h", ".hpp", ".c", ".cpp"))]
-include_roots = [os.path.join(root, r) for r in ("include", "winport/include", "winport")]
-for top in ("src", "companions"):
-    for folder, _, _ in os.walk(os.path.join(root, top)):
-        include_roots.append(folder)
 
 include_line = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 for source in sorted(sources):
