@@ -1,6 +1,7 @@
 // The road of device-change messages from the machine's device model to a window: plugging and
 // unplugging a device reaches the registered window on its own thread, in Windows' order.
 #include "DesktopTestSupport.h"
+#include "TestDescriptors.h"
 
 #include <dbt.h>
 #include <hidsdi.h>
@@ -16,13 +17,6 @@ namespace machine = winport::machine;
 
 namespace
 {
-
-// A game pad without report IDs: 8 buttons.
-std::vector<uint8_t> GamePad()
-{
-    return {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
-            0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
-}
 
 struct Event
 {
@@ -91,7 +85,7 @@ protected:
 TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 {
     machine::HidDeviceDescription description;
-    description.reportDescriptor = GamePad();
+    description.reportDescriptor = GamePadDescriptor();
     uint32_t id = machine::Machine::Instance().PlugDevice(description);
     ASSERT_NE(id, 0u);
     auto events = Events(); // no waiting: the arrival was sent, not posted
@@ -105,7 +99,7 @@ TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 {
     machine::HidDeviceDescription description;
-    description.reportDescriptor = GamePad();
+    description.reportDescriptor = GamePadDescriptor();
     uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Orderly));
@@ -128,7 +122,7 @@ TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 TEST_F(DeviceChanges, ASurpriseRemovalSendsOnlyTheRemoveCompletes)
 {
     machine::HidDeviceDescription description;
-    description.reportDescriptor = GamePad();
+    description.reportDescriptor = GamePadDescriptor();
     uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Surprise));

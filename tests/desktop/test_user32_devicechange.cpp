@@ -12,7 +12,6 @@
 #include <thread>
 
 using desktop_test::PumpingWindow;
-using desktop_test::WaitFor;
 namespace machine = winport::machine;
 namespace user32 = winport::user32;
 
@@ -212,12 +211,12 @@ TEST(DeviceBroadcasts, SentMessagesAreDispatchedBeforePostedOnes)
     ASSERT_NE(RegisterInterface(window.Window(), kHidClass), nullptr);
     PostMessageW(window.Window(), WM_USER, 0, 0); // keeps the window busy
     PostMessageW(window.Window(), WM_USER + 1, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return busy.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return busy.load(); }));
     std::thread broadcaster([&] { user32::BroadcastInterfaceArrival(kHidClass, kPath); });
-    ASSERT_TRUE(WaitFor([] { return machine::OpenDesktopResources().pendingSends == 1; }));
+    ASSERT_TRUE(WaitUntil([] { return machine::OpenDesktopResources().pendingSends == 1; }));
     release = true;
     broadcaster.join();
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&]
         {
             std::lock_guard<std::mutex> guard(lock);

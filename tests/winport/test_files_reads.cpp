@@ -3,7 +3,7 @@
 #include <hidsdi.h>
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 

@@ -2,7 +2,7 @@
 // leaves nothing behind, and the machine can say what a leaky one left open.
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 

@@ -5,7 +5,7 @@
 #include <setupapi.h>
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 
