@@ -3,9 +3,11 @@
 #   1. the native build with ASan and UBSan, all its tests;
 #   2. the threaded tests again in a TSan build;
 #   3. the Windows build (mingw-w64) and its tests under Wine;
-#   4. the twin programs (one source, native and under Wine, outputs compared), when present;
-#   5. the parser's fuzz smoke, when present.
-# Each test case runs in a process of its own. Ends with the line "N passed, M failed".
+#   4. the twin programs (one source, native and under Wine, outputs compared);
+#   5. the parser's fuzz smoke;
+#   6. the boundaries between the parts (scripts/check-boundaries.sh).
+# Each test case runs in a process of its own. A missing leg fails: Wine, mingw-w64, a test area or a
+# check script that is absent counts as a failure, never as a pass. Ends with the line "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -45,6 +47,11 @@ run_check() {
     if "$@"; then passed=$((passed + 1)); else echo "FAILED: $name"; failed=$((failed + 1)); status=1; fi
 }
 
+# Counts a leg that cannot run as a failure.
+missing() {
+    echo "FAILED: $*"; failed=$((failed + 1)); status=1
+}
+
 configure_and_build() {
     local dir=$1; shift
     cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null &&
@@ -67,24 +74,25 @@ else
     echo "FAILED: TSan build"; failed=$((failed + 1)); status=1
 fi
 
+run_check "boundaries" scripts/check-boundaries.sh
+
 echo "== Windows build under Wine"
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || missing "Wine is not installed ($wine)"
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing "mingw-w64 is not installed (x86_64-w64-mingw32-g++-posix)"
 export WINEPREFIX
 WINEPREFIX=$(mktemp -d /tmp/kvhidraw-wine.XXXXXX)
 export WINEDEBUG=-all
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; then
-    /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+    "$wine" wineboot --init >/dev/null 2>&1 || missing "wineboot cannot make a Wine prefix"
     run_ctest "$build/windows" -L windows
 else
     echo "FAILED: Windows build"; failed=$((failed + 1)); status=1
 fi
 
-if [ -x scripts/twin.sh ]; then
-    run_check "twin programs" scripts/twin.sh "$build"
-fi
-if [ -x scripts/fuzz-smoke.sh ]; then
-    run_check "parser fuzz smoke (60 s)" scripts/fuzz-smoke.sh 60
-fi
+run_check "twin programs" scripts/twin.sh "$build"
+run_check "parser fuzz smoke (60 s)" scripts/fuzz-smoke.sh 60
 
 echo
 echo "$passed passed, $failed failed"

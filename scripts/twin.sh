@@ -4,8 +4,8 @@
 # (here); both runs must print the same lines.
 #
 # Usage: scripts/twin.sh [BUILD_DIR]   (default: ./build). Uses $WINEPREFIX when set (an already
-# initialised prefix), else makes and removes one of its own. Skips cleanly, with a message, when
-# Wine or mingw-w64 is missing. Ends with "N passed, M failed".
+# initialised prefix), else makes and removes one of its own. Fails when Wine or mingw-w64 is missing
+# or when no twin program is found. Ends with "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,8 +14,8 @@ wine=/usr/lib/wine/wine64
 cxx=x86_64-w64-mingw32-g++-posix
 
 if [ ! -x "$wine" ] || ! command -v "$cxx" >/dev/null; then
-    echo "twin: Wine or mingw-w64 missing; twin programs skipped"
-    exit 0
+    echo "twin: Wine ($wine) or mingw-w64 ($cxx) missing; the twin programs cannot run"
+    exit 1
 fi
 native_bin=""
 for dir in "$build/asan/bin" "$build/bin" "$build"; do
@@ -66,4 +66,4 @@ for source in "$root"/tests/twin/twin_*.cpp; do
     fi
 done
 echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+[ "$failed" = 0 ] && [ "$passed" -gt 0 ]

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "TestDescriptors.h"
 #include "machine/Machine.h"
 
 #include <atomic>
@@ -14,11 +15,7 @@ using winport::machine::Machine;
 namespace
 {
 
-const std::vector<uint8_t> kGamePad = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01,
-                                       0x29, 0x08, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,
-                                       0x81, 0x02, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x00,
-                                       0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0};
-constexpr DWORD kReportLength = 4;
+constexpr DWORD kReportLength = 4; // GamePadDescriptor's input report
 
 // One plugged game pad and a reader thread looping on overlapped reads, as the library's do.
 class Reader
@@ -26,9 +23,9 @@ class Reader
 public:
     Reader()
     {
-        winport::machine::HidDeviceSpec spec;
-        spec.reportDescriptor = kGamePad;
-        device = Machine::Instance().PlugDevice(spec);
+        winport::machine::HidDeviceDescription description;
+        description.reportDescriptor = GamePadDescriptor();
+        device = Machine::Instance().PlugDevice(description);
         std::u16string path = Machine::Instance().InterfacePaths(device).at(0);
         file_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -22,38 +22,13 @@ LogState& State()
 }
 
 #if !defined(_WIN32)
-// UTF-16 to UTF-8 for the terminal; unpaired surrogates become U+FFFD.
+// UTF-16 to UTF-8 for the terminal, through winport's kernel32 (unpaired surrogates become U+FFFD).
+// On Windows the line goes to OutputDebugStringW as it is.
 std::string ToUtf8(LPCWSTR text)
 {
-    std::string out;
-    for (size_t i = 0; text[i]; ++i)
-    {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80)
-            out.push_back(static_cast<char>(c));
-        else if (c < 0x800)
-        {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-        else if (c < 0x10000)
-        {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-        else
-        {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    std::string out(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(out.empty() ? 0 : out.size() - 1); // the terminator
     return out;
 }
 #endif

@@ -1,7 +1,9 @@
-// Helpers of the desktop tests: waiting on a condition, and a window living on a pumping thread.
+// Helpers of the desktop tests: a window living on a pumping thread (and WaitUntil.h for waiting).
 #pragma once
 
 #include <windows.h>
+
+#include "WaitUntil.h"
 
 #include <atomic>
 #include <chrono>
@@ -13,20 +15,6 @@
 
 namespace desktop_test
 {
-
-// Polls a condition until it holds or a generous deadline passes.
-inline bool WaitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds limit = std::chrono::seconds(10))
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 struct Delivery
 {

@@ -1,6 +1,7 @@
 // A dlopen/dlclose cycle of a library that uses windows, timers, device notifications, DirectInput,
 // the registry and impersonation leaves no window, class, registration, object, handle or thread.
 #include "DesktopTestSupport.h"
+#include "TestDescriptors.h"
 
 #include <machine/DesktopControl.h>
 #include <machine/Machine.h>
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace machine = winport::machine;
-using desktop_test::WaitFor;
 
 namespace
 {
@@ -39,7 +39,7 @@ TEST(DesktopUnload, LoadingAndUnloadingThreeTimesLeavesNothingBehind)
         auto ticks = reinterpret_cast<LONG (*)()>(dlsym(library, "DesktopProbeTicks"));
         auto arrivals = reinterpret_cast<LONG (*)()>(dlsym(library, "DesktopProbeArrivals"));
         start();
-        ASSERT_TRUE(WaitFor([&] { return ticks() >= 2; })) << "round " << round;
+        ASSERT_TRUE(WaitUntil([&] { return ticks() >= 2; })) << "round " << round;
 
         auto during = machine::OpenDesktopResources();
         EXPECT_EQ(during.windows, 1u);
@@ -48,16 +48,15 @@ TEST(DesktopUnload, LoadingAndUnloadingThreeTimesLeavesNothingBehind)
         EXPECT_EQ(during.deviceNotifications, 1u);
         EXPECT_EQ(during.directInputDevices, 1u);
 
-        machine::HidDeviceSpec spec;
-        spec.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
-                                 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
-        uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+        machine::HidDeviceDescription description;
+        description.reportDescriptor = GamePadDescriptor();
+        uint32_t id = machine::Machine::Instance().PlugDevice(description);
         EXPECT_EQ(arrivals(), 1) << "each load starts with fresh statics";
         machine::Machine::Instance().UnplugDevice(id, machine::Removal::Surprise);
 
         ASSERT_EQ(dlclose(library), 0);
         EXPECT_FALSE(IsMapped());
-        EXPECT_TRUE(WaitFor([] { return SameAsFresh(machine::OpenDesktopResources()); }));
+        EXPECT_TRUE(WaitUntil([] { return SameAsFresh(machine::OpenDesktopResources()); }));
         auto after = machine::Machine::Instance().QueryOpenResources();
         EXPECT_EQ(after.handlesByKind, before.handlesByKind);
         EXPECT_EQ(after.runningThreads, before.runningThreads);

@@ -1,8 +1,10 @@
 // The road of device-change messages from the machine's device model to a window: plugging and
 // unplugging a device reaches the registered window on its own thread, in Windows' order.
 #include "DesktopTestSupport.h"
+#include "TestDescriptors.h"
 
 #include <dbt.h>
+#include <hidsdi.h>
 #include <machine/Machine.h>
 
 #include <gtest/gtest.h>
@@ -15,13 +17,6 @@ namespace machine = winport::machine;
 
 namespace
 {
-
-// A game pad without report IDs: 8 buttons.
-std::vector<uint8_t> GamePad()
-{
-    return {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
-            0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
-}
 
 struct Event
 {
@@ -54,7 +49,7 @@ protected:
         DEV_BROADCAST_DEVICEINTERFACE_W filter{};
         filter.dbcc_size = sizeof(filter);
         filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = machine::kHidInterfaceClass;
+        HidD_GetHidGuid(&filter.dbcc_classguid);
         ASSERT_NE(RegisterDeviceNotificationW(m_window->Window(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE),
                   nullptr);
     }
@@ -89,9 +84,9 @@ protected:
 
 TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     ASSERT_NE(id, 0u);
     auto events = Events(); // no waiting: the arrival was sent, not posted
     ASSERT_EQ(events.size(), 1u);
@@ -103,9 +98,9 @@ TEST_F(DeviceChanges, PluggingSendsArrivalWithTheInterfacePathBeforePlugReturns)
 
 TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Orderly));
     auto events = Events();
@@ -126,9 +121,9 @@ TEST_F(DeviceChanges, AnOrderlyRemovalQueriesTheHandleFirstThenCompletes)
 
 TEST_F(DeviceChanges, ASurpriseRemovalSendsOnlyTheRemoveCompletes)
 {
-    machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePad();
-    uint32_t id = machine::Machine::Instance().PlugDevice(spec);
+    machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    uint32_t id = machine::Machine::Instance().PlugDevice(description);
     HANDLE file = OpenAndRegister(machine::Machine::Instance().InterfacePaths(id).at(0));
     ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(id, machine::Removal::Surprise));
     auto events = Events();

@@ -1,4 +1,6 @@
 // DirectInput 8 over the machine's keyboard and mouse, as the virtual devices use it.
+#include "TestDescriptors.h"
+
 #include <dinput.h>
 #include <machine/DesktopControl.h>
 #include <machine/Machine.h>
@@ -295,15 +297,13 @@ TEST(ComApartments, InitializationCountsPerThreadAndKeepsItsModel)
 TEST(DirectInputEnumeration, PluggedHidGameControllersAreListedButKeyboardsAreNot)
 {
     IDirectInput8W* di = Create();
-    machine::HidDeviceSpec pad;
+    machine::HidDeviceDescription pad;
     pad.vendorId = 0x0012;
     pad.productId = 0x00AB;
     pad.friendlyName = u"Test Pad";
-    pad.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
-                            0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
-    machine::HidDeviceSpec keyboard;
-    keyboard.reportDescriptor = {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7,
-                                 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
+    pad.reportDescriptor = GamePadDescriptor();
+    machine::HidDeviceDescription keyboard;
+    keyboard.reportDescriptor = KeyboardDescriptor();
     uint32_t padId = machine::Machine::Instance().PlugDevice(pad);
     ASSERT_NE(padId, 0u);
     ASSERT_NE(machine::Machine::Instance().PlugDevice(keyboard), 0u);

@@ -3,7 +3,7 @@
 
 #include <dbt.h>
 #include <machine/DesktopControl.h>
-#include <machine/DeviceBroadcast.h>
+#include <src/user32/DeviceBroadcast.h>
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <thread>
 
 using desktop_test::PumpingWindow;
-using desktop_test::WaitFor;
 namespace machine = winport::machine;
+namespace user32 = winport::user32;
 
 namespace
 {
@@ -115,10 +115,10 @@ TEST(DeviceBroadcasts, InterfaceEventsAreSentOnTheWindowsThreadAndWaitForItsProc
         });
     ASSERT_NE(RegisterInterface(window.Window(), kHidClass), nullptr);
 
-    machine::BroadcastInterfaceArrival(kHidClass, kPath);
+    user32::BroadcastInterfaceArrival(kHidClass, kPath);
     EXPECT_FALSE(inside) << "the broadcast returned before the window procedure did";
-    machine::BroadcastInterfaceArrival(kOtherClass, kPath); // nobody registered for it
-    machine::BroadcastInterfaceRemoveComplete(kHidClass, kPath);
+    user32::BroadcastInterfaceArrival(kOtherClass, kPath); // nobody registered for it
+    user32::BroadcastInterfaceRemoveComplete(kHidClass, kPath);
 
     std::lock_guard<std::mutex> guard(lock);
     ASSERT_EQ(seen.size(), 2u);
@@ -140,7 +140,7 @@ TEST(DeviceBroadcasts, AllInterfaceClassesRegistrationHearsEveryClass)
 {
     PumpingWindow window;
     ASSERT_NE(RegisterInterface(window.Window(), kOtherClass, DEVICE_NOTIFY_ALL_INTERFACE_CLASSES), nullptr);
-    machine::BroadcastInterfaceArrival(kHidClass, kPath);
+    user32::BroadcastInterfaceArrival(kHidClass, kPath);
     EXPECT_EQ(window.Count(WM_DEVICECHANGE), 1u);
 }
 
@@ -168,12 +168,12 @@ TEST(DeviceBroadcasts, HandleEventsGoToTheRegistrationsOfThatHandleOnly)
     HDEVNOTIFY registration = RegisterHandle(window.Window(), file);
     ASSERT_NE(registration, nullptr);
 
-    machine::BroadcastHandleEvent(other, DBT_DEVICEQUERYREMOVE);
-    machine::BroadcastHandleEvent(file, DBT_DEVICEQUERYREMOVE);
-    machine::BroadcastHandleEvent(file, DBT_DEVICEREMOVEPENDING);
-    machine::BroadcastHandleEvent(file, DBT_DEVICEREMOVECOMPLETE);
+    user32::BroadcastHandleEvent(other, DBT_DEVICEQUERYREMOVE);
+    user32::BroadcastHandleEvent(file, DBT_DEVICEQUERYREMOVE);
+    user32::BroadcastHandleEvent(file, DBT_DEVICEREMOVEPENDING);
+    user32::BroadcastHandleEvent(file, DBT_DEVICEREMOVECOMPLETE);
     ASSERT_TRUE(UnregisterDeviceNotification(registration));
-    machine::BroadcastHandleEvent(file, DBT_DEVICEREMOVECOMPLETE);
+    user32::BroadcastHandleEvent(file, DBT_DEVICEREMOVECOMPLETE);
 
     std::lock_guard<std::mutex> guard(lock);
     ASSERT_EQ(seen.size(), 3u);
@@ -211,12 +211,12 @@ TEST(DeviceBroadcasts, SentMessagesAreDispatchedBeforePostedOnes)
     ASSERT_NE(RegisterInterface(window.Window(), kHidClass), nullptr);
     PostMessageW(window.Window(), WM_USER, 0, 0); // keeps the window busy
     PostMessageW(window.Window(), WM_USER + 1, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return busy.load(); }));
-    std::thread broadcaster([&] { machine::BroadcastInterfaceArrival(kHidClass, kPath); });
-    ASSERT_TRUE(WaitFor([] { return machine::OpenDesktopResources().pendingSends == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return busy.load(); }));
+    std::thread broadcaster([&] { user32::BroadcastInterfaceArrival(kHidClass, kPath); });
+    ASSERT_TRUE(WaitUntil([] { return machine::OpenDesktopResources().pendingSends == 1; }));
     release = true;
     broadcaster.join();
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&]
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -234,7 +234,7 @@ TEST(DeviceBroadcasts, ABroadcastFromTheWindowsOwnThreadRunsTheProcedureDirectly
         [&](HWND hwnd, UINT message, WPARAM wParam, LPARAM)
         {
             if (message == WM_USER)
-                machine::BroadcastInterfaceArrival(kHidClass, kPath);
+                user32::BroadcastInterfaceArrival(kHidClass, kPath);
             if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEARRIVAL)
                 ++nested;
             (void)hwnd;
@@ -250,13 +250,13 @@ TEST(DeviceBroadcasts, WindowsWhoseThreadEndedOrThatDoNotPumpDoNotHangTheSender)
     ASSERT_NE(RegisterInterface(ended.Window(), kHidClass), nullptr);
     ended.Stop();
     auto start = std::chrono::steady_clock::now();
-    machine::BroadcastInterfaceArrival(kHidClass, kPath);
+    user32::BroadcastInterfaceArrival(kHidClass, kPath);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 
     machine::SetDeviceBroadcastTimeout(std::chrono::milliseconds(50));
     PumpingWindow idle(nullptr, /*pump=*/false);
     ASSERT_NE(RegisterInterface(idle.Window(), kHidClass), nullptr);
-    machine::BroadcastInterfaceArrival(kHidClass, kPath); // returns after the timeout
+    user32::BroadcastInterfaceArrival(kHidClass, kPath); // returns after the timeout
     EXPECT_EQ(idle.Count(WM_DEVICECHANGE), 0u);
     idle.Release();
 }

@@ -10,7 +10,6 @@
 #include <thread>
 
 using desktop_test::PumpingWindow;
-using desktop_test::WaitFor;
 
 namespace
 {
@@ -40,6 +39,15 @@ HWND MessageWindow(const char16_t* className, const char16_t* title = u"")
 {
     return CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, Instance(), nullptr);
+}
+
+// How many WM_TIMER of that timer the window has had.
+size_t TimerCount(PumpingWindow& window, UINT_PTR id)
+{
+    size_t count = 0;
+    for (const auto& d : window.Deliveries())
+        count += d.message == WM_TIMER && d.wParam == id;
+    return count;
 }
 
 } // namespace
@@ -146,7 +154,7 @@ TEST(User32Messages, PostedMessagesReachTheWindowsOwnThread)
     PumpingWindow window;
     for (int i = 0; i < 100; ++i)
         ASSERT_TRUE(PostMessageW(window.Window(), WM_USER, i, 0));
-    ASSERT_TRUE(WaitFor([&] { return window.Count(WM_USER) == 100; }));
+    ASSERT_TRUE(WaitUntil([&] { return window.Count(WM_USER) == 100; }));
     WPARAM expected = 0;
     for (auto& d : window.Deliveries())
     {
@@ -181,7 +189,7 @@ TEST(User32Timers, ATimerFiresRepeatedlyUntilKilledAndNeverAfter)
     HWND hwnd = window.Window();
     // Set from this thread: the timer belongs to the window's thread all the same.
     EXPECT_EQ(SetTimer(hwnd, 5, 10, nullptr), 5u);
-    ASSERT_TRUE(WaitFor([&] { return window.Count(WM_TIMER) >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return window.Count(WM_TIMER) >= 3; }));
     for (auto& d : window.Deliveries())
         if (d.message == WM_TIMER)
         {
@@ -189,13 +197,15 @@ TEST(User32Timers, ATimerFiresRepeatedlyUntilKilledAndNeverAfter)
             EXPECT_EQ(d.threadId, window.ThreadId());
         }
     EXPECT_TRUE(KillTimer(hwnd, 5));
-    // Once KillTimer has returned no WM_TIMER of it comes any more; a round trip through the
-    // window's queue proves the window has caught up.
+    // Once KillTimer has returned no WM_TIMER of it comes any more. A round trip through the window's
+    // queue proves the window has caught up; a second timer of the same period, started after the
+    // kill, firing three times is the later event that the killed one would have come before.
     SendMessageW(hwnd, WM_NULL, 0, 0);
-    size_t count = window.Count(WM_TIMER);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    SendMessageW(hwnd, WM_NULL, 0, 0);
-    EXPECT_EQ(window.Count(WM_TIMER), count);
+    size_t count = TimerCount(window, 5);
+    EXPECT_EQ(SetTimer(hwnd, 6, 10, nullptr), 6u);
+    ASSERT_TRUE(WaitUntil([&] { return TimerCount(window, 6) >= 3; }));
+    EXPECT_EQ(TimerCount(window, 5), count);
+    EXPECT_TRUE(KillTimer(hwnd, 6));
     EXPECT_FALSE(KillTimer(hwnd, 5));
     EXPECT_EQ(winport::machine::OpenDesktopResources().windowTimers, 0u);
 }
@@ -206,7 +216,7 @@ TEST(User32Timers, AOneShotTimerKilledInItsHandlerFiresOnce)
     PumpingWindow window(
         [&](HWND hwnd, UINT message, WPARAM id, LPARAM)
         {
-            if (message == WM_TIMER)
+            if (message == WM_TIMER && id == 0)
             {
                 ++fired;
                 KillTimer(hwnd, id);
@@ -214,9 +224,11 @@ TEST(User32Timers, AOneShotTimerKilledInItsHandlerFiresOnce)
         });
     // Id 0 is a valid timer id; the answer is still non-zero.
     EXPECT_NE(SetTimer(window.Window(), 0, 10, nullptr), 0u);
-    ASSERT_TRUE(WaitFor([&] { return fired == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    SendMessageW(window.Window(), WM_NULL, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return fired == 1; }));
+    // A timer of the same period set afterwards firing three times: a second WM_TIMER of id 0 would
+    // have come before.
+    EXPECT_EQ(SetTimer(window.Window(), 1, 10, nullptr), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return TimerCount(window, 1) >= 3; }));
     EXPECT_EQ(fired, 1);
 }
 
@@ -226,7 +238,7 @@ TEST(User32Timers, SettingAnExistingTimerAgainRestartsItWithTheNewPeriod)
     HWND hwnd = window.Window();
     ASSERT_NE(SetTimer(hwnd, 1, USER_TIMER_MAXIMUM, nullptr), 0u);
     ASSERT_NE(SetTimer(hwnd, 1, 10, nullptr), 0u);
-    ASSERT_TRUE(WaitFor([&] { return window.Count(WM_TIMER) >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return window.Count(WM_TIMER) >= 1; }));
     EXPECT_EQ(winport::machine::OpenDesktopResources().windowTimers, 1u) << "one timer, not two";
     EXPECT_EQ(SetTimer(reinterpret_cast<HWND>(0x1234), 1, 10, nullptr), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
@@ -282,7 +294,7 @@ TEST(User32Windows, EndThreadQueueDestroysTheThreadsWindowsBeforeTheThreadIsGone
             while (!release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
-    ASSERT_TRUE(WaitFor([&] { return ended.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return ended.load(); }));
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(winport::machine::OpenDesktopResources().windowTimers, 0u);
     release = true;

@@ -1,15 +1,13 @@
-// Helpers shared by the library's tests: log capture and waiting on conditions.
+// Helpers shared by the library's tests: log capture, wide strings, and waiting on conditions (WaitUntil.h).
 #pragma once
 
 #include <windows.h>
 
 #include "KvCommon.h"
+#include "WaitUntil.h"
 
-#include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 typedef std::basic_string<WCHAR> WString;
@@ -51,20 +49,6 @@ private:
     std::mutex m_mutex;
     std::vector<WString> m_lines;
 };
-
-// Waits until the condition holds, at most the deadline; returns the condition's last answer.
-inline bool WaitFor(const std::function<bool()>& condition,
-                    std::chrono::milliseconds deadline = std::chrono::seconds(10))
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 inline WString W(const char* ascii)
 {

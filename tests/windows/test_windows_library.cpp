@@ -72,7 +72,7 @@ TEST(WindowsLibraryTest, ScriptEventsComeOnTheServiceThread)
     EXPECT_EQ(lastEventThread, GetCurrentThreadId());
     KvSimService::SetScriptRunning(true);
     KvSimService::NotifyScriptState();
-    ASSERT_TRUE(WaitFor([] { return scriptEvents == 3; }));
+    ASSERT_TRUE(WaitUntil([] { return scriptEvents == 3; }));
     EXPECT_NE(lastEventThread, GetCurrentThreadId());
     EXPECT_EQ(Export<StatusFn>(library, "KvHRUnInitialize")(), 0u);
     EXPECT_TRUE(FreeLibrary(library));

@@ -3,7 +3,7 @@
 #include <hidsdi.h>
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-using winport::machine::HidDeviceSpec;
+using winport::machine::HidDeviceDescription;
 using winport::machine::Machine;
 using winport::machine::Removal;
 
@@ -26,9 +26,9 @@ class DeviceReads : public ::testing::Test
 protected:
     void SetUp() override
     {
-        HidDeviceSpec spec;
-        spec.reportDescriptor = GamePadDescriptor();
-        device = Machine::Instance().PlugDevice(spec);
+        HidDeviceDescription description;
+        description.reportDescriptor = GamePadDescriptor();
+        device = Machine::Instance().PlugDevice(description);
         ASSERT_NE(device, 0u);
         path = Machine::Instance().InterfacePaths(device).at(0);
         event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -249,9 +249,9 @@ TEST_F(DeviceReads, OpensFailOnUnknownPathsAndInjectedFailures)
 
 TEST(DeviceInterfaces, ReportsGoToTheCollectionOfTheirReportId)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = TwoCollectionDescriptor();
-    uint32_t device = Machine::Instance().PlugDevice(spec);
+    HidDeviceDescription description;
+    description.reportDescriptor = TwoCollectionDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(description);
     auto paths = Machine::Instance().InterfacePaths(device);
     ASSERT_EQ(paths.size(), 2u);
     HANDLE pad =
@@ -283,12 +283,12 @@ TEST(DeviceInterfaces, ReportsGoToTheCollectionOfTheirReportId)
 
 TEST(DeviceInterfaces, KeyboardsRefuseReadOpensButAnswerAttributes)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = KeyboardDescriptor();
-    spec.vendorId = 0x046d;
-    spec.productId = 0xc31c;
-    spec.versionNumber = 0x6400;
-    uint32_t device = Machine::Instance().PlugDevice(spec);
+    HidDeviceDescription description;
+    description.reportDescriptor = KeyboardDescriptor();
+    description.vendorId = 0x046d;
+    description.productId = 0xc31c;
+    description.versionNumber = 0x6400;
+    uint32_t device = Machine::Instance().PlugDevice(description);
     auto path = Machine::Instance().InterfacePaths(device).at(0);
     EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);
@@ -306,9 +306,9 @@ TEST(DeviceInterfaces, KeyboardsRefuseReadOpensButAnswerAttributes)
 
 TEST(DeviceInterfaces, PreparsedDataDescribesTheCollectionAndIsFreedOnce)
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    uint32_t device = Machine::Instance().PlugDevice(spec);
+    HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    uint32_t device = Machine::Instance().PlugDevice(description);
     auto path = Machine::Instance().InterfacePaths(device).at(0);
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0, nullptr);
     PHIDP_PREPARSED_DATA preparsed = nullptr;

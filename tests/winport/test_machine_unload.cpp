@@ -2,7 +2,7 @@
 // leaves nothing behind, and the machine can say what a leaky one left open.
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 
@@ -45,9 +45,9 @@ bool IsMapped()
 
 std::u16string PlugGamePad()
 {
-    winport::machine::HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    return Machine::Instance().InterfacePaths(Machine::Instance().PlugDevice(spec)).at(0);
+    winport::machine::HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    return Machine::Instance().InterfacePaths(Machine::Instance().PlugDevice(description)).at(0);
 }
 
 TEST(Unload, ACleanLibraryLeavesNothingOpenOrRunning)

@@ -5,7 +5,7 @@
 #include <setupapi.h>
 #include <windows.h>
 
-#include "DeviceFixtures.h"
+#include "TestDescriptors.h"
 #include "WaitUntil.h"
 #include "machine/Machine.h"
 
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-using winport::machine::HidDeviceSpec;
+using winport::machine::HidDeviceDescription;
 using winport::machine::Machine;
 using winport::machine::Removal;
 
@@ -64,12 +64,12 @@ std::vector<std::u16string> Paths(HDEVINFO set)
     return paths;
 }
 
-HidDeviceSpec GamePad()
+HidDeviceDescription GamePad()
 {
-    HidDeviceSpec spec;
-    spec.reportDescriptor = GamePadDescriptor();
-    spec.instanceKey = "1a2b3c4d";
-    return spec;
+    HidDeviceDescription description;
+    description.reportDescriptor = GamePadDescriptor();
+    description.instanceKey = "1a2b3c4d";
+    return description;
 }
 
 TEST(SetupApiEnumeration, AFreshMachineHasNoHidDevice)
@@ -83,7 +83,7 @@ TEST(SetupApiEnumeration, AFreshMachineHasNoHidDevice)
 TEST(SetupApiEnumeration, InterfacesHaveWindowsFormPathsOnePerTopLevelCollection)
 {
     uint32_t pad = Machine::Instance().PlugDevice(GamePad());
-    HidDeviceSpec two;
+    HidDeviceDescription two;
     two.vendorId = 0x045e;
     two.productId = 0x028e;
     two.reportDescriptor = TwoCollectionDescriptor();
@@ -157,10 +157,10 @@ TEST(SetupApiEnumeration, DetailSizeProtocolAndItsErrors)
 
 TEST(SetupApiEnumeration, PropertiesMayBeMissingAndReportTheirSize)
 {
-    HidDeviceSpec spec = GamePad();
-    spec.friendlyName.reset();
-    spec.deviceDescription = u"Race Wheel";
-    Machine::Instance().PlugDevice(spec);
+    HidDeviceDescription description = GamePad();
+    description.friendlyName.reset();
+    description.deviceDescription = u"Race Wheel";
+    Machine::Instance().PlugDevice(description);
     HDEVINFO set = PresentHidInterfaces();
     auto info = Sized<SP_DEVINFO_DATA>();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &info));
@@ -201,9 +201,9 @@ TEST(SetupApiEnumeration, ANullClassWithoutAllClassesIsRejected)
 
 TEST(ConfigManager, PendingInstallationShowsInStateStatusAndWait)
 {
-    HidDeviceSpec spec = GamePad();
-    spec.installPending = true;
-    uint32_t id = Machine::Instance().PlugDevice(spec);
+    HidDeviceDescription description = GamePad();
+    description.installPending = true;
+    uint32_t id = Machine::Instance().PlugDevice(description);
     HDEVINFO set = PresentHidInterfaces();
     auto info = Sized<SP_DEVINFO_DATA>();
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &info));

@@ -109,6 +109,10 @@ typedef union _ULARGE_INTEGER
 #define DUPLICATE_CLOSE_SOURCE 0x00000001
 #define DUPLICATE_SAME_ACCESS 0x00000002
 
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080
+
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 #define DLL_THREAD_ATTACH 2
@@ -185,6 +189,12 @@ extern "C"
     // Time.
     DWORD WINAPI GetTickCount(void);
     ULONGLONG WINAPI GetTickCount64(void);
+
+    // Strings: UTF-16 to UTF-8 (CP_UTF8 only). Unpaired surrogates become U+FFFD, or fail with
+    // ERROR_NO_UNICODE_TRANSLATION under WC_ERR_INVALID_CHARS.
+    int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                                   LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                                   LPBOOL lpUsedDefaultChar);
 
     // Modules and debug output.
     HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);

@@ -1,7 +1,7 @@
 // cfgmgr32: devnode status and the wait for pending installations, over the machine's devices.
 #include <cfgmgr32.h>
 
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 
 extern "C" CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulProblemNumber,
                                                   DEVINST dnDevInst, ULONG ulFlags)
@@ -14,7 +14,7 @@ extern "C" CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulPr
         return CR_INVALID_DEVINST;
     ULONG status = 0, problem = 0;
     CONFIGRET result =
-        winport::machine::Machine::Instance().Devices().DevNodeStatus(dnDevInst, status, problem);
+        winport::devices::SimulatedDevices::Instance().Installs().DevNodeStatus(dnDevInst, status, problem);
     if (result == CR_SUCCESS)
     {
         *pulStatus = status;
@@ -25,5 +25,5 @@ extern "C" CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG pulStatus, PULONG pulPr
 
 extern "C" DWORD WINAPI CMP_WaitNoPendingInstallEvents(DWORD dwTimeout)
 {
-    return winport::machine::Machine::Instance().Devices().WaitNoPendingInstalls(dwTimeout);
+    return winport::devices::SimulatedDevices::Instance().Installs().WaitNoPendingInstalls(dwTimeout);
 }

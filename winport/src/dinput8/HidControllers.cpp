@@ -1,6 +1,6 @@
 #include "src/dinput8/HidControllers.h"
 
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 
 #include <hidpi.h>
 #include <hidsdi.h>
@@ -28,7 +28,7 @@ std::vector<GameController> HidGameControllers()
 {
     DWORD savedError = GetLastError();
     std::vector<GameController> controllers;
-    for (const auto& record : machine::Machine::Instance().Devices().PresentInterfaces())
+    for (const auto& record : devices::SimulatedDevices::Instance().PresentInterfaces())
     {
         HANDLE file = CreateFileW(record.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);

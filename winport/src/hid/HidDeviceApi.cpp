@@ -2,12 +2,12 @@
 // access, as on Windows (a keyboard opened with no access answers them).
 #include <hidsdi.h>
 
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 #include "src/kernel32/HandleTable.h"
 
+using winport::devices::HidFile;
+using winport::devices::SimulatedDevices;
 using winport::kernel32::HandleTable;
-using winport::machine::HidFile;
-using winport::machine::Machine;
 
 extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes)
 {
@@ -23,7 +23,7 @@ extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIB
         return FALSE;
     }
     USHORT vendor = 0, product = 0, version = 0;
-    if (!Machine::Instance().Devices().Attributes(*file, vendor, product, version))
+    if (!SimulatedDevices::Instance().Reads().Attributes(*file, vendor, product, version))
     {
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
@@ -48,7 +48,7 @@ extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PRE
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    PHIDP_PREPARSED_DATA copy = Machine::Instance().Devices().CopyPreparsedData(*file);
+    PHIDP_PREPARSED_DATA copy = SimulatedDevices::Instance().Reads().CopyPreparsedData(*file);
     if (copy == nullptr)
     {
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);

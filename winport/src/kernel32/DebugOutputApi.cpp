@@ -1,14 +1,16 @@
-// kernel32: debug output goes to the machine's debug-output sink (see Machine.h).
+// kernel32: debug output goes to the process's debug-output sink (DebugOutput.h).
 #include <windows.h>
 
-#include "machine/Machine.h"
+#include "src/kernel32/DebugOutput.h"
 
 #include <string>
+
+using winport::kernel32::DebugOutput;
 
 extern "C" VOID WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 {
     if (lpOutputString != nullptr)
-        winport::machine::Machine::Instance().WriteDebugOutput(lpOutputString);
+        DebugOutput::Instance().Write(lpOutputString);
 }
 
 extern "C" VOID WINAPI OutputDebugStringA(LPCSTR lpOutputString)
@@ -18,5 +20,5 @@ extern "C" VOID WINAPI OutputDebugStringA(LPCSTR lpOutputString)
     std::u16string wide;
     for (const char* p = lpOutputString; *p; ++p)
         wide.push_back(static_cast<unsigned char>(*p));
-    winport::machine::Machine::Instance().WriteDebugOutput(wide.c_str());
+    DebugOutput::Instance().Write(wide.c_str());
 }

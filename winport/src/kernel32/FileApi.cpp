@@ -2,21 +2,20 @@
 #include "HandleTable.h"
 #include "ThreadState.h"
 
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 
 #include <chrono>
 #include <thread>
 
+using winport::devices::HidFile;
 using winport::kernel32::HandleTable;
-using winport::machine::HidFile;
-using winport::machine::Machine;
 
 namespace
 {
 
-winport::machine::DeviceManager& Devices()
+winport::devices::DeviceReads& Devices()
 {
-    return Machine::Instance().Devices();
+    return winport::devices::SimulatedDevices::Instance().Reads();
 }
 
 ULONG_PTR LoadStatus(const OVERLAPPED* overlapped)
@@ -66,7 +65,7 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapp
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (LoadStatus(lpOverlapped) == winport::machine::kStatusPending)
+    if (LoadStatus(lpOverlapped) == winport::devices::kStatusPending)
     {
         if (!bWait)
         {
@@ -86,16 +85,16 @@ extern "C" BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapp
                 SetLastError(ERROR_INVALID_HANDLE);
                 return FALSE;
             }
-            while (LoadStatus(lpOverlapped) == winport::machine::kStatusPending)
+            while (LoadStatus(lpOverlapped) == winport::devices::kStatusPending)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
     ULONG_PTR status = LoadStatus(lpOverlapped);
     if (lpNumberOfBytesTransferred != nullptr)
         *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
-    if (status != winport::machine::kStatusSuccess)
+    if (status != winport::devices::kStatusSuccess)
     {
-        SetLastError(winport::machine::ErrorOfReadStatus(status));
+        SetLastError(winport::devices::ErrorOfReadStatus(status));
         return FALSE;
     }
     return TRUE;
@@ -109,6 +108,6 @@ extern "C" BOOL WINAPI CancelIo(HANDLE hFile)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    Devices().CancelReads(*file, false, winport::machine::kStatusCancelled);
+    Devices().CancelReads(*file, false, winport::devices::kStatusCancelled);
     return TRUE;
 }

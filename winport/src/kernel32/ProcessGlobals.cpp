@@ -5,11 +5,13 @@
 // library has run its static destructors (and so its own teardown through the Windows API). Their
 // destructor then stops the timer queues nobody deleted and joins every thread winport started, so
 // no thread is left running code that is about to be unmapped.
+#include "Clock.h"
+#include "DebugOutput.h"
 #include "HandleTable.h"
 #include "ThreadReaper.h"
 #include "TimerQueue.h"
 
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 
 namespace winport::kernel32
 {
@@ -26,9 +28,11 @@ public:
             if (auto queue = std::dynamic_pointer_cast<TimerQueue>(object))
                 queue->StopAndJoin();
         reaper.JoinAll(kGraceMs);
-        winport::machine::Machine::DestroyInstance();
+        devices::SimulatedDevices::DestroyInstance();
     }
 
+    Clock clock;
+    DebugOutput debugOutput;
     HandleTable table;
     ThreadReaper reaper;
 
@@ -48,6 +52,16 @@ HandleTable& HandleTable::Instance()
 ThreadReaper& ThreadReaper::Instance()
 {
     return globals.reaper;
+}
+
+Clock& Clock::Instance()
+{
+    return globals.clock;
+}
+
+DebugOutput& DebugOutput::Instance()
+{
+    return globals.debugOutput;
 }
 
 } // namespace winport::kernel32

@@ -4,7 +4,7 @@
 // report of open objects.
 #pragma once
 
-#include "machine/DeviceManager.h"
+#include "src/devices/InterfaceRecords.h"
 #include "src/kernel32/KernelObject.h"
 
 #include <vector>
@@ -15,7 +15,7 @@ namespace winport::setupapi
 class DeviceInfoSet : public kernel32::KernelObject
 {
 public:
-    explicit DeviceInfoSet(std::vector<machine::InterfaceRecord> records) : records(std::move(records)) {}
+    explicit DeviceInfoSet(std::vector<devices::InterfaceRecord> records) : records(std::move(records)) {}
 
     const char* KindName() const override { return "device information set"; }
     // Only SetupDiDestroyDeviceInfoList destroys a set.
@@ -27,7 +27,7 @@ public:
     long IndexOf(ULONG_PTR tag) const;
 
     HANDLE handle = nullptr;
-    const std::vector<machine::InterfaceRecord> records; // one device instance and interface each
+    const std::vector<devices::InterfaceRecord> records; // one device instance and interface each
 };
 
 } // namespace winport::setupapi

@@ -3,7 +3,7 @@
 #include <setupapi.h>
 
 #include "DeviceInfoSet.h"
-#include "machine/Machine.h"
+#include "src/devices/SimulatedDevices.h"
 #include "src/kernel32/HandleTable.h"
 
 #include <cfgmgr32.h>
@@ -11,10 +11,10 @@
 #include <cstddef>
 #include <cstring>
 
+using winport::devices::InterfaceRecord;
+using winport::devices::kHidInterfaceClass;
+using winport::devices::kHidSetupClass;
 using winport::kernel32::HandleTable;
-using winport::machine::InterfaceRecord;
-using winport::machine::kHidInterfaceClass;
-using winport::machine::kHidSetupClass;
 using winport::setupapi::DeviceInfoSet;
 
 namespace winport::setupapi
@@ -113,7 +113,7 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR En
     bool enumeratorMatches = Enumerator == nullptr || _wcsicmp(Enumerator, u"HID") == 0;
     std::vector<InterfaceRecord> records;
     if (hid && enumeratorMatches)
-        records = winport::machine::Machine::Instance().Devices().PresentInterfaces();
+        records = winport::devices::SimulatedDevices::Instance().PresentInterfaces();
     auto set = std::make_shared<DeviceInfoSet>(std::move(records));
     set->handle = HandleTable::Instance().Insert(set);
     SetLastError(ERROR_SUCCESS);

@@ -1,4 +1,4 @@
-// Report descriptors and helpers for the device tests.
+// Report descriptors of the devices several tests (and the machine's benchmark) plug.
 #pragma once
 
 #include <windows.h>

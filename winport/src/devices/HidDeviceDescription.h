@@ -1,4 +1,4 @@
-// What a test plugs into the machine: one physical HID device.
+// What the control API plugs into the machine: one physical HID device; how it leaves, and its counts.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace winport::machine
+namespace winport::devices
 {
 
-struct HidDeviceSpec
+struct HidDeviceDescription
 {
     USHORT vendorId = 0x1234;
     USHORT productId = 0x5678;
@@ -46,4 +46,4 @@ struct DeviceStats
     uint64_t reportsDropped = 0; // reports lost because a handle's queue was full
 };
 
-} // namespace winport::machine
+} // namespace winport::devices

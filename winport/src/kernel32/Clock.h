@@ -9,12 +9,15 @@
 #include <atomic>
 #include <cstdint>
 
-namespace winport::machine
+namespace winport::kernel32
 {
 
 class Clock
 {
 public:
+    // The process's clock, one of winport's process-wide objects (ProcessGlobals.cpp).
+    static Clock& Instance();
+
     // Milliseconds since the machine started, plus every move forward: GetTickCount64.
     uint64_t NowMs() const;
     // The low 32 bits, which wrap through 0 every 2^32 ms: GetTickCount.
@@ -29,4 +32,4 @@ private:
     std::atomic<uint64_t> offsetMs_{0};
 };
 
-} // namespace winport::machine
+} // namespace winport::kernel32

@@ -1,4 +1,4 @@
-// Device-change broadcasts: how the device model tells windows about plugs and unplugs.
+// Device-change broadcasts: how the machine's devices tell windows about plugs and unplugs.
 //
 // Each function SENDS WM_DEVICECHANGE, as Windows does, to every window registered with
 // RegisterDeviceNotificationW for the interface class (DBT_DEVTYP_DEVICEINTERFACE) or for the
@@ -13,7 +13,7 @@
 
 #include <windows.h>
 
-namespace winport::machine
+namespace winport::user32
 {
 
 // wParam DBT_DEVICEARRIVAL, lParam a DEV_BROADCAST_DEVICEINTERFACE_W naming interfacePath.
@@ -26,4 +26,4 @@ void BroadcastInterfaceRemoveComplete(const GUID& interfaceClass, const char16_t
 // DEV_BROADCAST_HANDLE whose dbch_handle is fileHandle and dbch_hdevnotify the registration.
 void BroadcastHandleEvent(HANDLE fileHandle, DWORD dbtEvent);
 
-} // namespace winport::machine
+} // namespace winport::user32

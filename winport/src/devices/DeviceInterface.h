@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace winport::machine
+namespace winport::devices
 {
 
 class HidDevice;
@@ -40,4 +40,4 @@ public:
     std::vector<std::weak_ptr<HidFile>> files;
 };
 
-} // namespace winport::machine
+} // namespace winport::devices

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace winport::machine
+namespace winport::devices
 {
 
 class DeviceInterface;
@@ -79,4 +79,4 @@ public:
     bool closed = false;
 };
 
-} // namespace winport::machine
+} // namespace winport::devices

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace winport::machine
+namespace winport::devices
 {
 
 class DeferredSignals
@@ -25,4 +25,4 @@ private:
     std::vector<std::shared_ptr<kernel32::Event>> more_;
 };
 
-} // namespace winport::machine
+} // namespace winport::devices

@@ -1,10 +1,10 @@
 // A plugged physical HID device and the interfaces of its top-level collections. What is set at the
-// plug (id, spec, interfaces, paths, routes) never changes; the rest, and the state of the device's
+// plug (id, description, interfaces, paths, routes) never changes; the rest, and the state of the device's
 // interfaces and open files, is guarded by the device's own lock, so devices do not contend.
 #pragma once
 
-#include "machine/DeviceInterface.h"
-#include "machine/HidDeviceSpec.h"
+#include "src/devices/DeviceInterface.h"
+#include "src/devices/HidDeviceDescription.h"
 
 #include <cstdint>
 #include <map>
@@ -12,14 +12,14 @@
 #include <mutex>
 #include <vector>
 
-namespace winport::machine
+namespace winport::devices
 {
 
 class HidDevice
 {
 public:
     uint32_t id = 0;
-    HidDeviceSpec spec;
+    HidDeviceDescription description;
     std::vector<std::shared_ptr<DeviceInterface>> interfaces;
     std::map<UCHAR, DeviceInterface*> inputRoutes; // report ID -> the interface that reads it
 
@@ -32,4 +32,4 @@ public:
     DeviceStats stats;
 };
 
-} // namespace winport::machine
+} // namespace winport::devices

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-namespace winport::machine
+namespace winport::kernel32
 {
 
 namespace
@@ -34,4 +34,4 @@ uint64_t Clock::StartTickCountAt(uint32_t tick)
     return distance;
 }
 
-} // namespace winport::machine
+} // namespace winport::kernel32

@@ -1,6 +1,6 @@
-#include "machine/DeferredSignals.h"
+#include "src/devices/DeferredSignals.h"
 
-namespace winport::machine
+namespace winport::devices
 {
 
 DeferredSignals::~DeferredSignals()
@@ -21,4 +21,4 @@ void DeferredSignals::Add(std::shared_ptr<kernel32::Event> event)
         more_.push_back(std::move(event));
 }
 
-} // namespace winport::machine
+} // namespace winport::devices

@@ -1,0 +1,12 @@
+#include "src/devices/DeviceInterface.h"
+
+namespace winport::devices
+{
+
+DeviceInterface::~DeviceInterface()
+{
+    if (preparsed != nullptr)
+        KvHidP_FreePreparsedData(preparsed);
+}
+
+} // namespace winport::devices
