@@ -42,7 +42,7 @@ void StopOnLastDetach()
         hidDeviceMgmt.Stop();
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
-    hidDirectInput.DeletePollingQueue();
+    hidDirectInput.DeletePollingQueueOnUnload();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace

@@ -60,7 +60,7 @@ CKvHidDirectInput::CKvHidDirectInput()
 
 CKvHidDirectInput::~CKvHidDirectInput()
 {
-    DeletePollingQueue();
+    DeletePollingQueueOnUnload();
     CLock::DeleteLockPrimitive(&m_timerLock);
     CLock::DeleteLockPrimitive(&m_devLock);
 }
@@ -164,7 +164,7 @@ DWORD CKvHidDirectInput::MouseRecordCount() const
 }
 
 DWORD CKvHidDirectInput::GetVirtualDevCapabilities(DWORD index, _stHidCapability* buffer,
-                                                   DWORD* capacity) const
+                                                   uint32_t* capacity) const
 {
     if (index >= VIRTUAL_DEV_COUNT)
         return ERROR_INVALID_PARAMETER;
@@ -262,16 +262,33 @@ void CKvHidDirectInput::StopPollingTimers()
 
 void CKvHidDirectInput::DeletePollingQueue()
 {
+    DeleteQueue(StopEventForCurrentThread());
+}
+
+void CKvHidDirectInput::DeletePollingQueueOnUnload()
+{
+    DeleteQueue(nullptr);
+}
+
+// The timers go first, each waited for unless this is a tick's own thread: no tick of ours runs afterwards.
+// Then the queue, whose deletion waits for the end of its thread when queueEvent is INVALID_HANDLE_VALUE.
+void CKvHidDirectInput::DeleteQueue(HANDLE queueEvent)
+{
     HANDLE queue = nullptr;
+    HANDLE timers[VIRTUAL_DEV_COUNT];
     {
         CLock hold(&m_timerLock, "CKvHidDirectInput::DeletePollingQueue", false, true, KV_LOCK_TIMEOUT_MS);
         queue = m_hTimerQueue;
         m_hTimerQueue = nullptr;
         for (DWORD i = 0; i < VIRTUAL_DEV_COUNT; ++i)
-            TakeTimer(i);
+            timers[i] = TakeTimer(i);
     }
     if (queue != nullptr)
-        DeleteTimerQueueEx(queue, StopEventForCurrentThread());
+    {
+        for (HANDLE timer : timers)
+            DeleteTimer(queue, timer);
+        DeleteTimerQueueEx(queue, queueEvent);
+    }
     ReleaseInterfaces();
 }
 

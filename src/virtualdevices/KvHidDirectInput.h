@@ -54,7 +54,7 @@ public:
     static BOOL CALLBACK EnumDevicesCallback(LPCDIDEVICEINSTANCEW instance, LPVOID pThis);
     static BOOL CALLBACK EnumObjectsCallback(LPCDIDEVICEOBJECTINSTANCEW object, LPVOID pThis);
 
-    DWORD GetVirtualDevCapabilities(DWORD index, _stHidCapability* buffer, DWORD* capacity) const;
+    DWORD GetVirtualDevCapabilities(DWORD index, _stHidCapability* buffer, uint32_t* capacity) const;
     void SetPolling(DWORD index, BOOL poll) { m_virtualDevs[index].polling = poll ? 1 : 0; }
     // Starts the device's timer unless it already runs (then 0: one timer per device at most).
     DWORD StartPollingTimer(DWORD index);
@@ -64,12 +64,17 @@ public:
     DWORD ReadVirtualDevValues(DWORD index);
     DWORD SetReadVirtualDevValuesCallback(DWORD index, ReadDeviceValuesCallback callback, void* context);
 
-    // The stop: deletes the queue (and with it both timers) and releases the DirectInput interfaces.
+    // The stop: deletes both timers and the queue, waiting for a running tick and for the queue's thread
+    // (neither from a tick's own thread), and releases the DirectInput interfaces.
     void DeletePollingQueue();
+    // The same under the loader lock (last detach, static teardown): a thread cannot end while it is held,
+    // so a running tick is waited for but the queue's thread is not; it ends on its own afterwards.
+    void DeletePollingQueueOnUnload();
 
 private:
     void ResetState();
     void ReleaseInterfaces();
+    void DeleteQueue(HANDLE queueEvent);
     HANDLE TakeTimer(DWORD index);
     static void DeleteTimer(HANDLE queue, HANDLE timer);
     bool NextDelivery(DWORD index, ReadDeviceValuesCallback* callback, void** context);

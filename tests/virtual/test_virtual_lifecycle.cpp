@@ -242,23 +242,19 @@ TEST_F(VirtualLifecycleTest, TheMousesCallbackSwitchesPollingOffFromItsOwnTickAn
     EXPECT_EQ(keys.Size(), 0u);
 }
 
-TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTick)
+TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTickAndEndsItsDeliveries)
 {
-    // The callback holds its tick until the main thread has asked for the stop; the stop returns only after
-    // the tick, and nothing is delivered after it returned.
+    // The callback holds the tick's first delivery until released; the stop, asked for meanwhile, returns
+    // only after the tick, and the tick's second event is not delivered any more.
     struct Blocking
     {
-        std::atomic<bool> inside{false};
+        std::atomic<int> calls{0};
         std::atomic<bool> release{false};
         std::atomic<bool> returned{false};
-        std::atomic<int> callsAfterStop{0};
-        std::atomic<bool> stopped{false};
         static void KVHR_CALL Callback(void* context, const _stHidValue*, uint32_t)
         {
             Blocking* self = static_cast<Blocking*>(context);
-            if (self->stopped)
-                ++self->callsAfterStop;
-            self->inside = true;
+            ++self->calls;
             WaitFor([&] { return self->release.load(); });
             self->returned = true;
         }
@@ -267,18 +263,48 @@ TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTick)
     ASSERT_TRUE(machine::PressKey(DIK_A));
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_TRUE(WaitFor([&] { return blocking.inside.load(); }));
-    std::thread releaser(
-        [&]
-        {
-            // Let the stop start waiting, then release the tick.
-            std::this_thread::yield();
-            blocking.release = true;
-        });
-    EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
-    blocking.stopped = true;
+    ASSERT_TRUE(WaitFor([&] { return blocking.calls == 1; }));
+    std::thread releaser([&] {
+        std::this_thread::yield();
+        blocking.release = true;
+    });
+    // Switching the mouse off ends the keyboard's timer too, while the keyboard's polling stays on.
+    EXPECT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 0), 0u);
     EXPECT_TRUE(blocking.returned);
     releaser.join();
     EXPECT_EQ(PollTimers(), 0);
-    EXPECT_EQ(blocking.callsAfterStop, 0);
+    EXPECT_EQ(blocking.calls, 1);
+}
+
+TEST_F(VirtualLifecycleTest, TheLibraryStoppedAndStartedFromInsideATickGoesOnAfterIt)
+{
+    struct Restarting
+    {
+        std::atomic<int> calls{0};
+        std::atomic<uint32_t> stopResult{0xFFFFFFFF};
+        std::atomic<uint32_t> startResult{0xFFFFFFFF};
+        static void KVHR_CALL Callback(void* context, const _stHidValue*, uint32_t)
+        {
+            Restarting* self = static_cast<Restarting*>(context);
+            if (self->calls++ != 0)
+                return;
+            self->stopResult = KvHRUnInitialize();
+            self->startResult = KvHRInitialize();
+        }
+    } restarting;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &Restarting::Callback, &restarting), 0u);
+    ASSERT_TRUE(machine::PressKey(DIK_A));
+    ASSERT_TRUE(machine::ReleaseKey(DIK_A));
+    ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
+    ASSERT_TRUE(WaitFor([&] { return restarting.startResult != 0xFFFFFFFF; }));
+    EXPECT_EQ(restarting.stopResult, 0u);
+    EXPECT_EQ(restarting.startResult, 0u);
+
+    // The old queue went once the tick returned; the new one has no timer, no callback and the same
+    // devices.
+    EXPECT_TRUE(WaitFor([] { return TimerQueues() == 1; }));
+    EXPECT_EQ(PollTimers(), 0);
+    EXPECT_EQ(machine::OpenDesktopResources().directInputObjects, 1u);
+    EXPECT_EQ(machine::OpenDesktopResources().directInputDevices, 2u);
+    EXPECT_EQ(restarting.calls, 1);
 }
