@@ -36,18 +36,23 @@ DWORD dllAttachCount = 0;
 
 namespace
 {
-void StopOnLastDetach()
+// processExit: the process is ending (the loader's reserved argument is not null), and the system has
+// already ended every other thread.
+void StopOnLastDetach(bool processExit)
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
-    hidDirectInput.DeletePollingQueueOnUnload();
+    if (processExit)
+        hidDirectInput.ForgetOnProcessExit();
+    else
+        hidDirectInput.DeletePollingQueueOnUnload();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     switch (reason)
     {
@@ -58,7 +63,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach();
+                StopOnLastDetach(reserved != nullptr);
             break;
         default:
             break;

@@ -270,6 +270,17 @@ void CKvHidDirectInput::DeletePollingQueueOnUnload()
     DeleteQueue(nullptr);
 }
 
+void CKvHidDirectInput::ForgetOnProcessExit()
+{
+    CLock hold(&m_timerLock, "CKvHidDirectInput::ForgetOnProcessExit", false, true, KV_LOCK_TIMEOUT_MS);
+    m_hTimerQueue = nullptr;
+    for (DWORD i = 0; i < VIRTUAL_DEV_COUNT; ++i)
+        TakeTimer(i);
+    for (IDirectInputDevice8W*& device : m_pDevices)
+        device = nullptr;
+    m_pDirectInput = nullptr;
+}
+
 // The timers go first, each waited for unless this is a tick's own thread: no tick of ours runs afterwards.
 // Then the queue, whose deletion waits for the end of its thread when queueEvent is INVALID_HANDLE_VALUE.
 void CKvHidDirectInput::DeleteQueue(HANDLE queueEvent)

@@ -70,6 +70,10 @@ public:
     // The same under the loader lock (last detach, static teardown): a thread cannot end while it is held,
     // so a running tick is waited for but the queue's thread is not; it ends on its own afterwards.
     void DeletePollingQueueOnUnload();
+    // At process exit the system has ended every other thread, the queue's too: a wait for it would never
+    // return, and a release may wait for DirectInput's own thread. The system reclaims queue, timers and
+    // interfaces; the object only forgets them, so that its teardown finds nothing to delete.
+    void ForgetOnProcessExit();
 
 private:
     void ResetState();
