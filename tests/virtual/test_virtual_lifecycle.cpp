@@ -264,10 +264,12 @@ TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTickAndEnds
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_TRUE(WaitFor([&] { return blocking.calls == 1; }));
-    std::thread releaser([&] {
-        std::this_thread::yield();
-        blocking.release = true;
-    });
+    std::thread releaser(
+        [&]
+        {
+            std::this_thread::yield();
+            blocking.release = true;
+        });
     // Switching the mouse off ends the keyboard's timer too, while the keyboard's polling stays on.
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 0), 0u);
     EXPECT_TRUE(blocking.returned);
