@@ -174,7 +174,14 @@ uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** cap
         }
         *caps = static_cast<_stHidCapability*>(
             DllAlloc::Allocate(*count * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
-        hidDirectInput.GetVirtualDevCapabilities(index, *caps, count);
+        // A start on another thread may have found another mouse since the size query: never hand out more
+        // records than the array holds.
+        if (hidDirectInput.GetVirtualDevCapabilities(index, *caps, count) != ERROR_SUCCESS)
+        {
+            DllAlloc::Free(*caps, nullptr);
+            *caps = nullptr;
+            *count = 0;
+        }
         return ERROR_SUCCESS;
     }
     return FilteredOrPhysicalResult(id);

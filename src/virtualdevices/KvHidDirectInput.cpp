@@ -100,8 +100,12 @@ void CKvHidDirectInput::ResetState()
     for (DWORD i = 0; i < VIRTUAL_DEV_COUNT; ++i)
     {
         m_devInstances[i] = DIDEVICEINSTANCEW{};
-        m_devCaps[i] = DIDEVCAPS{};
         m_virtualDevs[i].polling = 0;
+    }
+    {
+        CLock hold(&m_timerLock, "CKvHidDirectInput::Initialize", false, true, KV_LOCK_TIMEOUT_MS);
+        for (DIDEVCAPS& caps : m_devCaps)
+            caps = DIDEVCAPS{};
     }
     CLock hold(&m_devLock, "CKvHidDirectInput::Initialize", false, true, KV_LOCK_TIMEOUT_MS);
     for (VirtualDevDelivery& dev : m_virtualDevs)
@@ -132,10 +136,15 @@ HRESULT CKvHidDirectInput::SetupDevice(const DIDEVICEINSTANCEW& instance, int in
     hr = device->SetDataFormat(index == VIRTUAL_MOUSE_INDEX ? &c_dfDIMouse2 : &c_dfDIKeyboard);
     if (FAILED(hr))
         return hr;
-    m_devCaps[index].dwSize = sizeof(DIDEVCAPS);
-    hr = device->GetCapabilities(&m_devCaps[index]);
+    DIDEVCAPS caps{};
+    caps.dwSize = sizeof(DIDEVCAPS);
+    hr = device->GetCapabilities(&caps);
     if (FAILED(hr))
         return hr;
+    {
+        CLock hold(&m_timerLock, "CKvHidDirectInput::SetupDevice", false, true, KV_LOCK_TIMEOUT_MS);
+        m_devCaps[index] = caps;
+    }
     m_setupDevIndex = index;
     hr = device->EnumObjects(EnumObjectsCallback, this, DIDFT_ALL);
     device->Acquire();
@@ -157,10 +166,11 @@ BOOL CALLBACK CKvHidDirectInput::EnumObjectsCallback(LPCDIDEVICEOBJECTINSTANCEW,
     return static_cast<BOOL>(GetLastError());
 }
 
-DWORD CKvHidDirectInput::MouseRecordCount() const
+DIDEVCAPS CKvHidDirectInput::MouseCaps() const
 {
-    const DIDEVCAPS& caps = m_devCaps[VIRTUAL_MOUSE_INDEX];
-    return std::min(caps.dwAxes, MOUSE_AXIS_ROWS) + std::min(caps.dwButtons, MOUSE_FORMAT_BUTTONS);
+    // Any thread may ask (a values callback of another device too) while a start sets the devices up.
+    CLock hold(&m_timerLock, "CKvHidDirectInput::GetVirtualDevCapabilities", false, true, KV_LOCK_TIMEOUT_MS);
+    return m_devCaps[VIRTUAL_MOUSE_INDEX];
 }
 
 DWORD CKvHidDirectInput::GetVirtualDevCapabilities(DWORD index, _stHidCapability* buffer,
@@ -169,7 +179,9 @@ DWORD CKvHidDirectInput::GetVirtualDevCapabilities(DWORD index, _stHidCapability
     if (index >= VIRTUAL_DEV_COUNT)
         return ERROR_INVALID_PARAMETER;
     const bool keyboard = index == VIRTUAL_KEYBOARD_INDEX;
-    const DWORD needed = keyboard ? KEYBOARD_RECORDS : MouseRecordCount();
+    const DIDEVCAPS mouse = keyboard ? DIDEVCAPS{} : MouseCaps();
+    const DWORD axes = std::min(mouse.dwAxes, MOUSE_AXIS_ROWS);
+    const DWORD needed = keyboard ? KEYBOARD_RECORDS : axes + std::min(mouse.dwButtons, MOUSE_FORMAT_BUTTONS);
     if (needed > *capacity)
     {
         *capacity = needed;
@@ -188,7 +200,6 @@ DWORD CKvHidDirectInput::GetVirtualDevCapabilities(DWORD index, _stHidCapability
         }
         return ERROR_SUCCESS;
     }
-    const DWORD axes = std::min(m_devCaps[index].dwAxes, MOUSE_AXIS_ROWS);
     for (DWORD i = 0; i < axes; ++i)
     {
         _stHidCapability& axis = buffer[i];

@@ -1,9 +1,10 @@
 // The system keyboard and mouse as two virtual devices, read through DirectInput 8 and polled by two timers
 // of one timer queue every 120 ms. Device index 0 is the keyboard (id 256), 1 the mouse (id 257).
 //
-// Locks: "&m_devLock" guards the callbacks and contexts; "&m_timerLock" guards the queue and the timer
-// handles. Neither is held while a timer is waited for or while the application's callback runs, so a
-// callback may switch polling or stop the library: from a tick's own thread nothing waits for the tick.
+// Locks: "&m_devLock" guards the callbacks and contexts; "&m_timerLock" guards the queue, the timer
+// handles and the devices' capabilities. Neither is held while a timer is waited for or while the
+// application's callback runs, so a callback may switch polling or stop the library: from a tick's own thread
+// nothing waits for the tick.
 #pragma once
 
 #include <windows.h>
@@ -84,7 +85,7 @@ private:
     bool NextDelivery(DWORD index, ReadDeviceValuesCallback* callback, void** context);
     void Deliver(DWORD index, const DIDEVICEOBJECTDATA& event, ReadDeviceValuesCallback callback,
                  void* context) const;
-    DWORD MouseRecordCount() const;
+    DIDEVCAPS MouseCaps() const;
 
     HANDLE m_hTimerQueue;
     DIDEVCAPS m_devCaps[VIRTUAL_DEV_COUNT];
@@ -95,5 +96,5 @@ private:
     KVLOCK m_devLock;
     VirtualDevDelivery m_virtualDevs[VIRTUAL_DEV_COUNT];
     PollTimerSlot m_pollTimers[VIRTUAL_DEV_COUNT];
-    KVLOCK m_timerLock;
+    mutable KVLOCK m_timerLock; // also taken by the const capability query
 };
