@@ -18,6 +18,15 @@
  * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
  * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
  * would outside the callback.
+ *
+ * The virtual keyboard's and mouse's values callbacks run on the library's timer thread with no library
+ * lock held. From inside them every export of the virtual devices and every query may be called and
+ * succeeds as it would outside: names and capabilities of any device, KvHRSetReadDeviceValuesCallback, and
+ * KvHRSetPolling for VIRTUAL_KEYBOARD_ID or VIRTUAL_MOUSE_ID, on or off. Switching polling off there does
+ * not wait for the tick that is running (its own): the timers end when the callback returns, and the rest
+ * of that tick's events are not delivered. KvHRUnInitialize and KvHRInitialize called there likewise end
+ * the timer thread after the callback returns. Switching polling off, or stopping the library, from any
+ * other thread waits until a running tick has returned: a values callback must not wait for such a call.
  */
 #ifndef KVHIDRAW_H
 #define KVHIDRAW_H
@@ -127,6 +136,11 @@ typedef uint16_t KvHRWChar;
      * Receives every input's value of one device. The records belong to the library and are valid only during
      * the call. Physical devices call it on their own read thread after each report and once when polling
      * stops, with no library lock held; deliveries of one device never overlap.
+     * The virtual keyboard and mouse call it on the library's timer thread, every 120 ms while polling is on,
+     * once per change (key or button down or up, movement of an axis) with one record: keys are usage page 9
+     * with the DirectInput key code as usage, mouse buttons page 9 usages 1 to 8, the mouse's X, Y and wheel
+     * page 1 usages 0x30, 0x31, 0x32 with the signed relative movement. Changes made while polling is on
+     * but no callback is set are dropped, never delivered later.
      */
     typedef void(KVHR_CALL* ReadDeviceValuesCallback)(void* context, const _stHidValue* values,
                                                       uint32_t count);
@@ -183,7 +197,13 @@ typedef uint16_t KvHRWChar;
 
     /* ---- Input and notifications ---- */
 
-    /* Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on. */
+    /*
+     * Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on.
+     * Virtual devices: switching either off stops the timers of both (the other keeps its setting and polls
+     * again once switched on again); switching on a device whose timer runs keeps that timer and returns 0;
+     * KVHR_ERROR_INVALID_PARAMETER when the timer cannot start, also before KvHRInitialize and after
+     * KvHRUnInitialize. Every KvHRInitialize starts the virtual devices afresh: polling off, no callbacks.
+     */
     KVHR_API uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll);
 
     /* Registers the callback that receives the device's values; a null callback stops deliveries. */

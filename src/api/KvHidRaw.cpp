@@ -13,7 +13,9 @@
 #include "KvHidDeviceMgmt.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
+#include "KvKeyNames.h"
 #include "KvServiceControl.h"
+#include "KvVirtualDevExports.h"
 
 // ---- Global objects. Static construction runs in this order and teardown in the reverse one. ----
 
@@ -34,18 +36,23 @@ DWORD dllAttachCount = 0;
 
 namespace
 {
-void StopOnLastDetach()
+// processExit: the process is ending (the loader's reserved argument is not null), and the system has
+// already ended every other thread.
+void StopOnLastDetach(bool processExit)
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
-    hidDirectInput.DeletePollingQueue();
+    if (processExit)
+        hidDirectInput.ForgetOnProcessExit();
+    else
+        hidDirectInput.DeletePollingQueueOnUnload();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     switch (reason)
     {
@@ -56,7 +63,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach();
+                StopOnLastDetach(reserved != nullptr);
             break;
         default:
             break;
@@ -115,6 +122,17 @@ int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
 
 // ---- Device queries ----
 
+namespace
+{
+// The filtered and physical branches arrive with their own work; a position beyond the table already holds
+// no device.
+uint32_t FilteredOrPhysicalResult(uint32_t id)
+{
+    const bool emptyPosition = (id & FILTERED_DEVICE_FLAG) == 0 && id >= MAX_HID_DEVICES;
+    return emptyPosition ? ERROR_NOT_FOUND : ERROR_CALL_NOT_IMPLEMENTED;
+}
+} // namespace
+
 // The device table, device names and capabilities arrive with the physical-device work.
 uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
 {
@@ -130,39 +148,73 @@ uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
     return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t, KvHRWChar** name)
+uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
 {
     *name = nullptr;
     CKvExportLock lock("KvHRGetDeviceName");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id))
+        return GetVirtualDeviceName(id, name);
+    return FilteredOrPhysicalResult(id);
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t, _stHidCapability** caps, uint32_t* count)
+uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps, uint32_t* count)
 {
     *caps = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDeviceCapabilities");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id))
+    {
+        const DWORD index = VirtualDevIndex(id);
+        const DWORD hRes = hidDirectInput.GetVirtualDevCapabilities(index, nullptr, count);
+        KV_ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER);
+        if (hRes != ERROR_INSUFFICIENT_BUFFER || *count == 0)
+        {
+            *count = 0;
+            return ERROR_SUCCESS;
+        }
+        *caps = static_cast<_stHidCapability*>(
+            DllAlloc::Allocate(*count * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
+        // A start on another thread may have found another mouse since the size query: never hand out more
+        // records than the array holds.
+        if (hidDirectInput.GetVirtualDevCapabilities(index, *caps, count) != ERROR_SUCCESS)
+        {
+            DllAlloc::Free(*caps, nullptr);
+            *caps = nullptr;
+            *count = 0;
+        }
+        return ERROR_SUCCESS;
+    }
+    return FilteredOrPhysicalResult(id);
 }
 
-uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t, uint8_t* isVirtual)
+uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
 {
     *isVirtual = 0;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id))
+    {
+        *isVirtual = 1;
+        return ERROR_INVALID_PARAMETER;
+    }
+    return FilteredOrPhysicalResult(id);
 }
 
 // ---- Input and notifications ----
 
-uint32_t KVHR_CALL KvHRSetPolling(uint32_t, uint8_t)
+uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
 {
     CKvExportLock lock("KvHRSetPolling");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id))
+        return SetVirtualDevPolling(id, poll);
+    return FilteredOrPhysicalResult(id);
 }
 
-uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t, ReadDeviceValuesCallback, void*)
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback,
+                                                   void* context)
 {
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id))
+        return hidDirectInput.SetReadVirtualDevValuesCallback(VirtualDevIndex(id), callback, context);
+    return FilteredOrPhysicalResult(id);
 }
 
 uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context)
@@ -232,9 +284,8 @@ uint32_t KVHR_CALL KvHRDirectInputGetVirtualDevicesList(uint32_t** list, uint32_
     return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRDirectInputGetVirtualKeyboardBtnsName(uint32_t, const KvHRWChar** name)
+uint32_t KVHR_CALL KvHRDirectInputGetVirtualKeyboardBtnsName(uint32_t key, const KvHRWChar** name)
 {
-    // The key-name table arrives with the virtual-device work.
-    *name = nullptr;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    *name = key - 1 > 236 ? NO_KEY_NAME : GetVirtualKeyboardKeyName(key);
+    return ERROR_SUCCESS;
 }
