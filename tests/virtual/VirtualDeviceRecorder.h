@@ -36,7 +36,7 @@ public:
     size_t Size() { return Calls().size(); }
     bool WaitForCalls(size_t n)
     {
-        return WaitFor([&] { return Size() >= n; });
+        return WaitUntil([&] { return Size() >= n; });
     }
 
 private:

@@ -124,7 +124,7 @@ TEST(VirtualPollingTest, StartsAndStopsLeaveNothingBehind)
     EXPECT_EQ(machine::OpenDesktopResources().directInputDevices, 2u);
     ASSERT_EQ(KvHRUnInitialize(), 0u);
     ExpectNoVirtualDeviceResources();
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [&] { return machine::Machine::Instance().QueryOpenResources().runningThreads == threadsBefore; }));
 }
 
@@ -211,16 +211,16 @@ TEST_F(VirtualLifecycleTest, TheKeyboardsCallbackSwitchesPollingOffFromItsOwnTic
     ASSERT_TRUE(machine::PressKey(DIK_S));
     ASSERT_TRUE(machine::PressKey(DIK_D));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_TRUE(WaitFor([&] { return callback.pollingResult != 0xFFFFFFFF; }));
+    ASSERT_TRUE(WaitUntil([&] { return callback.pollingResult != 0xFFFFFFFF; }));
     EXPECT_EQ(callback.pollingResult, 0u);
     callback.ExpectAnswers();
-    EXPECT_TRUE(WaitFor([] { return PollTimers() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return PollTimers() == 0; }));
     EXPECT_EQ(callback.calls, 1);
 
     // Switched on again from outside, it polls as before.
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
-    ASSERT_TRUE(WaitFor([&] { return callback.calls == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return callback.calls == 2; }));
 }
 
 TEST_F(VirtualLifecycleTest, TheMousesCallbackSwitchesPollingOffFromItsOwnTickAndStopsTheKeyboardToo)
@@ -234,10 +234,10 @@ TEST_F(VirtualLifecycleTest, TheMousesCallbackSwitchesPollingOffFromItsOwnTickAn
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &CallingBack::Callback, &callback), 0u);
     machine::MoveMouse(1, 1, 1);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
-    ASSERT_TRUE(WaitFor([&] { return callback.pollingResult != 0xFFFFFFFF; }));
+    ASSERT_TRUE(WaitUntil([&] { return callback.pollingResult != 0xFFFFFFFF; }));
     EXPECT_EQ(callback.pollingResult, 0u);
     callback.ExpectAnswers();
-    EXPECT_TRUE(WaitFor([] { return PollTimers() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return PollTimers() == 0; }));
     EXPECT_EQ(callback.calls, 1);
     EXPECT_EQ(keys.Size(), 0u);
 }
@@ -255,7 +255,7 @@ TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTickAndEnds
         {
             Blocking* self = static_cast<Blocking*>(context);
             ++self->calls;
-            WaitFor([&] { return self->release.load(); });
+            WaitUntil([&] { return self->release.load(); });
             self->returned = true;
         }
     } blocking;
@@ -263,7 +263,7 @@ TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTickAndEnds
     ASSERT_TRUE(machine::PressKey(DIK_A));
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_TRUE(WaitFor([&] { return blocking.calls == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return blocking.calls == 1; }));
     std::thread releaser(
         [&]
         {
@@ -298,13 +298,13 @@ TEST_F(VirtualLifecycleTest, TheLibraryStoppedAndStartedFromInsideATickGoesOnAft
     ASSERT_TRUE(machine::PressKey(DIK_A));
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_TRUE(WaitFor([&] { return restarting.startResult != 0xFFFFFFFF; }));
+    ASSERT_TRUE(WaitUntil([&] { return restarting.startResult != 0xFFFFFFFF; }));
     EXPECT_EQ(restarting.stopResult, 0u);
     EXPECT_EQ(restarting.startResult, 0u);
 
     // The old queue went once the tick returned; the new one has no timer, no callback and the same
     // devices.
-    EXPECT_TRUE(WaitFor([] { return TimerQueues() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return TimerQueues() == 1; }));
     EXPECT_EQ(PollTimers(), 0);
     EXPECT_EQ(machine::OpenDesktopResources().directInputObjects, 1u);
     EXPECT_EQ(machine::OpenDesktopResources().directInputDevices, 2u);

@@ -34,7 +34,7 @@ struct HeldTick
         HeldTick* self = static_cast<HeldTick*>(context);
         if (self->calls++ != 0)
             return;
-        WaitFor([&] { return self->release.load(); });
+        WaitUntil([&] { return self->release.load(); });
         self->returned = true;
     }
 };
@@ -56,7 +56,7 @@ TEST(VirtualUnloadTest, UnloadingWhilePollingWaitsForTheRunningTickAndLeavesNoth
     ASSERT_EQ(setPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_TRUE(machine::PressKey(DIK_A));
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
-    ASSERT_TRUE(WaitFor([&] { return held.calls == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return held.calls == 1; }));
 
     std::thread releaser(
         [&]
@@ -74,6 +74,6 @@ TEST(VirtualUnloadTest, UnloadingWhilePollingWaitsForTheRunningTickAndLeavesNoth
     EXPECT_EQ(TimerQueues(), 0);
     EXPECT_EQ(machine::OpenDesktopResources().directInputObjects, 0u);
     EXPECT_EQ(machine::OpenDesktopResources().directInputDevices, 0u);
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [&] { return machine::Machine::Instance().QueryOpenResources().runningThreads == threadsBefore; }));
 }

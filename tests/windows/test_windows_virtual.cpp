@@ -173,8 +173,8 @@ TEST(WindowsVirtualDevicesTest, InjectedKeysAndMovementsArriveAsWineDeliversThem
     SendKey(0x1E, false); // A
     SendKey(0x1E, true);
     SendMouseMove(-10, 0);
-    const bool keysArrived = WaitFor([&] { return keys.Values().size() >= 2; }, std::chrono::seconds(5));
-    const bool moveArrived = WaitFor([&] { return !mouse.Values().empty(); }, std::chrono::seconds(5));
+    const bool keysArrived = WaitUntil([&] { return keys.Values().size() >= 2; }, std::chrono::seconds(5));
+    const bool moveArrived = WaitUntil([&] { return !mouse.Values().empty(); }, std::chrono::seconds(5));
     EXPECT_EQ(library.setPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(library.uninitialize(), 0u);
 
@@ -220,7 +220,7 @@ TEST(WindowsVirtualDevicesTest, TheKeyboardsCallbackSwitchesPollingOffFromItsOwn
     ASSERT_EQ(library.setPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     SendKey(0x1F, false); // S
     SendKey(0x1F, true);
-    ASSERT_TRUE(WaitFor([&] { return stopping.result != 0xFFFFFFFF; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(WaitUntil([&] { return stopping.result != 0xFFFFFFFF; }, std::chrono::seconds(5)));
     EXPECT_EQ(stopping.result, 0u);
     EXPECT_EQ(stopping.calls, 1); // the release in the same tick, or a later one, is not delivered
 
