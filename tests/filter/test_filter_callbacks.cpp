@@ -206,3 +206,37 @@ TEST_F(FilterCallbackTest, NotificationsFromSeveralServiceThreadsAreDeliveredOne
     EXPECT_EQ(overlaps, 0);
     EXPECT_EQ(wrongCounts, 0);
 }
+
+// The application waits in an export, holding the call lock, for a delivery whose callback calls an
+// export: the callback's call must not wait for the call lock.
+TEST_F(FilterCallbackTest, ACallbackCallingAnExportWhileTheApplicationWaitsForItsDeliveryDoesNotBlock)
+{
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    std::promise<void> delivering;
+    std::promise<void> appCalling;
+    std::shared_future<void> appCallingFuture = appCalling.get_future().share();
+    std::atomic<uint32_t> nameResult{0xFFFFFFFF};
+    std::atomic<bool> first{true};
+    DeliveryRecorder recorder;
+    recorder.inside = [&](const _stHidValue*, uint32_t)
+    {
+        if (!first.exchange(false))
+            return;
+        delivering.set_value();
+        appCallingFuture.wait();
+        // Give the application's thread time to take the call lock and wait for this delivery.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        KvHRWChar* name = nullptr;
+        nameResult = KvHRGetDeviceName(FilteredId(0), &name);
+        KvHRFree(name);
+    };
+    Subscribe(0, Gamepad(), recorder);
+    KvSimService::PushInput(0, NoInput());
+    delivering.get_future().wait();
+    appCalling.set_value();
+    EXPECT_EQ(KvHRSetPolling(FilteredId(0), 0), 0u);
+    EXPECT_EQ(nameResult, 0u); // the delivery had ended when polling was switched off
+    KvSimService::PushInput(0, NoInput());
+    ASSERT_TRUE(KvSimService::WaitIdle(10000));
+    EXPECT_EQ(recorder.Count(), 1u);
+}
