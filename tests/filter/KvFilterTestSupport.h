@@ -92,11 +92,9 @@ public:
         DeliveryRecorder* self = static_cast<DeliveryRecorder*>(context);
         if (self->inside)
             self->inside(values, count);
-        {
-            std::lock_guard<std::mutex> guard(self->m_mutex);
-            self->m_deliveries.push_back({std::vector<_stHidValue>(values, values + count),
-                                          std::this_thread::get_id()});
-        }
+        // Notified under the lock: a waiter that wakes may destroy the recorder once the lock is free.
+        std::lock_guard<std::mutex> guard(self->m_mutex);
+        self->m_deliveries.push_back({std::vector<_stHidValue>(values, values + count), std::this_thread::get_id()});
         self->m_changed.notify_all();
     }
 

@@ -158,6 +158,7 @@ TEST_F(FilterCallbackTest, AnotherCallbackReplacesAFilteredCallbackWhenNoDeliver
     KvHRSetPolling(FilteredId(0), 1);
     KvSimService::PushInput(0, NoInput());
     EXPECT_TRUE(recorder.WaitForCount(1));
+    EXPECT_TRUE(KvSimService::WaitIdle(10000));
 }
 
 // Several service threads deliver while the application switches polling and callbacks: deliveries of
