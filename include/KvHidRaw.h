@@ -17,7 +17,21 @@
  * Calling exports from callbacks: an export called from inside a library callback, on that callback's
  * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
  * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
- * would outside the callback.
+ * would outside the callback, but for KvHRSetReadDeviceValuesCallback on a filtered device (see below).
+ *
+ * Filtered devices' values callbacks run on a thread of the filtering service with the filter's device
+ * lock held, one delivery at a time for all filtered devices. From inside one, the exports' filtered
+ * branches may all be called and succeed as outside (KvHRSetPolling(id, 0) and
+ * KvHRSetReadDeviceValuesCallback for the device being delivered among them), and so may the name and
+ * capability queries of any device.
+ * From inside any other callback of the library (device events, script state, the values callbacks of
+ * physical and virtual devices), the thread may hold locks that a running filtered delivery waits for, so
+ * the filtered branches never wait for one:
+ *   - KvHRSetPolling for a filtered identifier always succeeds; when a filtered delivery is running at
+ *     that moment, the flag holds for every delivery that starts afterwards, and the running one finishes.
+ *   - KvHRSetReadDeviceValuesCallback for a filtered identifier returns KVHR_ERROR_POSSIBLE_DEADLOCK at
+ *     once when a filtered delivery is running; call it again outside the callback.
+ * Outside callbacks both wait for a running delivery, and a callback they clear is never called again.
  */
 #ifndef KVHIDRAW_H
 #define KVHIDRAW_H
@@ -78,7 +92,7 @@ typedef uint16_t KvHRWChar;
 #define KVHR_ERROR_CALL_NOT_IMPLEMENTED 120u
 #define KVHR_ERROR_INVALID_PARAMETER 87u
 #define KVHR_ERROR_INSUFFICIENT_BUFFER 122u
-#define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u
+#define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u /* see "Calling exports from callbacks" above */
 #define KVHR_ERROR_NOT_FOUND 1168u
 #define KVHR_ERROR_ALREADY_INITIALIZED 1247u
 #define KVHR_ERROR_UNIDENTIFIED_ERROR 1287u
@@ -126,7 +140,10 @@ typedef uint16_t KvHRWChar;
     /*
      * Receives every input's value of one device. The records belong to the library and are valid only during
      * the call. Physical devices call it on their own read thread after each report and once when polling
-     * stops, with no library lock held; deliveries of one device never overlap.
+     * stops, with no library lock held; deliveries of one device never overlap. Filtered devices call it on
+     * a thread of the filtering service for each input the service reports while polling is on, with every
+     * input of the device each time (buttons 1 to n as their byte 0 to 255, the present axes, the hats, in
+     * the order of the device's capabilities); deliveries of filtered devices never overlap.
      */
     typedef void(KVHR_CALL* ReadDeviceValuesCallback)(void* context, const _stHidValue* values,
                                                       uint32_t count);
@@ -169,11 +186,15 @@ typedef uint16_t KvHRWChar;
 
     /*
      * The device's name: a new block, except for the virtual devices' constant names. Returns 0,
-     * KVHR_ERROR_NOT_FOUND, or the error of the name lookup.
+     * KVHR_ERROR_NOT_FOUND, or the error of the name lookup. A filtered device is named by the service (at
+     * most 255 characters) or, when it gives no name, "FILTER-Implement".
      */
     KVHR_API uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name);
 
-    /* The device's inputs as a new array of count records (null when 0). Returns 0 or KVHR_ERROR_NOT_FOUND.
+    /*
+     * The device's inputs as a new array of count records (null when 0). Returns 0 or KVHR_ERROR_NOT_FOUND.
+     * The library asks a filtered device's source twice (size, then records); when the answer changes in
+     * between, or the service fails, the count is 0. Filtered buttons have a maximum of 1.
      */
     KVHR_API uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps,
                                                           uint32_t* count);
@@ -183,10 +204,19 @@ typedef uint16_t KvHRWChar;
 
     /* ---- Input and notifications ---- */
 
-    /* Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on. */
+    /*
+     * Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on.
+     * For a filtered device it always returns 0, and takes effect only once the device has a callback.
+     */
     KVHR_API uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll);
 
-    /* Registers the callback that receives the device's values; a null callback stops deliveries. */
+    /*
+     * Registers the callback that receives the device's values; a null callback stops deliveries. For a
+     * filtered device: 0 or the service's error when it cannot describe the device (the callback is stored
+     * all the same and receives empty deliveries), KVHR_ERROR_NOT_FOUND when clearing a device that never
+     * had a callback, KVHR_ERROR_INSUFFICIENT_BUFFER when 16 other filtered devices have one (a cleared
+     * callback keeps its device's place until the next KvHRInitialize).
+     */
     KVHR_API uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id,
                                                                 ReadDeviceValuesCallback callback,
                                                                 void* context);
@@ -197,7 +227,10 @@ typedef uint16_t KvHRWChar;
     /* Asks the filtering service whether a script runs. Returns 0. */
     KVHR_API uint32_t KVHR_CALL KvHRFilterGetScriptRunning(uint8_t* running);
 
-    /* The identifiers of the filtered devices (FILTERED_DEVICE_FLAG set). 0 or the service's error code. */
+    /*
+     * The identifiers of the filtered devices (FILTERED_DEVICE_FLAG set). 0 or the service's error code;
+     * KVHR_ERROR_INSUFFICIENT_BUFFER, with no list, when the service reports more than 16.
+     */
     KVHR_API uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count);
 
     /* VIRTUAL_KEYBOARD_ID and/or VIRTUAL_MOUSE_ID, as the service reports them present. Returns 0. */
