@@ -193,7 +193,8 @@ uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
     return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback, void* context)
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback,
+                                                   void* context)
 {
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
     if (CKvHidFilterMgmt::IsFilteredId(id))
@@ -236,8 +237,8 @@ uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count)
         // More devices than the capacity asked for: refused rather than cut, since which ones a cut list
         // kept could change from one call to the next.
         KvSCFree(serviceIds);
-        KvDebugLog(TEXT("KvHRFilterGetDevicesList: the service reported %d filtered devices, more than %d\n"), n,
-                   static_cast<int>(MAX_FILTERED_DEVICES));
+        KvDebugLog(TEXT("KvHRFilterGetDevicesList: the service reported %d filtered devices, more than %d\n"),
+                   n, static_cast<int>(MAX_FILTERED_DEVICES));
         return ERROR_INSUFFICIENT_BUFFER;
     }
     uint32_t ids[MAX_FILTERED_DEVICES];

@@ -137,8 +137,8 @@ DWORD CKvHidFilterMgmt::ReadScriptState()
     return running != 0 ? 1 : 0;
 }
 
-int WINAPI CKvHidFilterMgmt::StatusNotificationCallback(void* context, _enKvServiceNotification code, DWORD param,
-                                                        void* data)
+int WINAPI CKvHidFilterMgmt::StatusNotificationCallback(void* context, _enKvServiceNotification code,
+                                                        DWORD param, void* data)
 {
     CKvHidFilterMgmt* pThis = static_cast<CKvHidFilterMgmt*>(context);
     switch (code)
@@ -317,7 +317,8 @@ DWORD CKvHidFilterMgmt::TranslateHidInputToHidCapabilities(const _stHidPhysicalI
         cap.index = input.index;
     }
     KV_ASSERT(pos <= *numCap);
-    // clang-format off: the condition's text is the logged check.
+    // The condition's text is the logged check, spaced as it is.
+    // clang-format off
     KV_ASSERT(pos<=capCount);
     // clang-format on
     *numCap = std::min(pos, *numCap);

@@ -69,8 +69,8 @@ public:
 
     // Capability records with the size protocol: numCap is the capacity on entry, the records needed
     // (ERROR_INSUFFICIENT_BUFFER) or written (0) on return.
-    static DWORD TranslateHidInputToHidCapabilities(const _stHidPhysicalInputData* pData, _stHidCapability* buffer,
-                                                    DWORD* numCap);
+    static DWORD TranslateHidInputToHidCapabilities(const _stHidPhysicalInputData* pData,
+                                                    _stHidCapability* buffer, DWORD* numCap);
     DWORD GetDeviceCapabilities(DWORD id, _stHidCapability* buffer, DWORD* numCap);
     DWORD ParseDeviceInput(DWORD id, const _stHidInputData* input);
 

@@ -94,7 +94,8 @@ public:
             self->inside(values, count);
         // Notified under the lock: a waiter that wakes may destroy the recorder once the lock is free.
         std::lock_guard<std::mutex> guard(self->m_mutex);
-        self->m_deliveries.push_back({std::vector<_stHidValue>(values, values + count), std::this_thread::get_id()});
+        self->m_deliveries.push_back(
+            {std::vector<_stHidValue>(values, values + count), std::this_thread::get_id()});
         self->m_changed.notify_all();
     }
 
@@ -112,7 +113,8 @@ public:
     bool WaitForCount(size_t count)
     {
         std::unique_lock<std::mutex> guard(m_mutex);
-        return m_changed.wait_for(guard, std::chrono::seconds(10), [&] { return m_deliveries.size() >= count; });
+        return m_changed.wait_for(guard, std::chrono::seconds(10),
+                                  [&] { return m_deliveries.size() >= count; });
     }
 
     std::function<void(const _stHidValue*, uint32_t)> inside;

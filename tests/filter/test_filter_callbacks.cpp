@@ -72,7 +72,8 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayReplaceCallbacksIncludingItsOwn)
     std::vector<uint32_t> results;
     first.inside = [&](const _stHidValue*, uint32_t)
     {
-        results.push_back(KvHRSetReadDeviceValuesCallback(FilteredId(1), &DeliveryRecorder::Callback, &second));
+        results.push_back(
+            KvHRSetReadDeviceValuesCallback(FilteredId(1), &DeliveryRecorder::Callback, &second));
         results.push_back(KvHRSetPolling(FilteredId(1), 1));
         results.push_back(KvHRSetReadDeviceValuesCallback(FilteredId(0), nullptr, nullptr));
     };
@@ -146,7 +147,8 @@ TEST_F(FilterCallbackTest, AnotherCallbackReplacesAFilteredCallbackWhenNoDeliver
     handler.onEvent = [&](uint32_t value)
     {
         if (value == 1)
-            result.set_value(KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder));
+            result.set_value(
+                KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder));
     };
     KvHRSetNotificationHandler(&ScriptHandler::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);

@@ -164,8 +164,9 @@ TEST_F(FilterDeliveryTest, SixteenDevicesGetSlotsTheSeventeenthIsRefusedAndAClea
     for (DWORD id = 0; id <= MAX_FILTERED_DEVICES; ++id)
         KvSimService::AddFilteredDevice(100 + id, nullptr, Describe(1));
     for (DWORD id = 0; id < MAX_FILTERED_DEVICES; ++id)
-        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(100 + id), &DeliveryRecorder::Callback, &recorder),
-                  0u);
+        EXPECT_EQ(
+            KvHRSetReadDeviceValuesCallback(FilteredId(100 + id), &DeliveryRecorder::Callback, &recorder),
+            0u);
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), &DeliveryRecorder::Callback, &recorder),
               KVHR_ERROR_INSUFFICIENT_BUFFER);
     ASSERT_EQ(log.CountContaining(W("ASSERT(pos != -1) failed in \"KvHidFilterMgmt\"")), 1u);
@@ -192,8 +193,9 @@ TEST_F(FilterDeliveryTest, AFailedCapabilitiesQueryStoresTheCallbackWhichGetsEmp
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder), 31u);
     const WString verify = W("VERIFY(hRes) failed in \"KvHidFilterMgmt\" at line ");
     ASSERT_EQ(log.CountContaining(verify), 1u);
-    EXPECT_EQ(log.CountContaining(W(" function CKvHidFilterMgmt::SetReadDeviceValuesCallback HRESULT:0x0000001f")),
-              1u);
+    EXPECT_EQ(
+        log.CountContaining(W(" function CKvHidFilterMgmt::SetReadDeviceValuesCallback HRESULT:0x0000001f")),
+        1u);
     EXPECT_EQ(log.CountContaining(W("ASSERT(pData) failed in \"KvHidFilterMgmt\"")), 1u);
 
     KvHRSetPolling(FilteredId(0), 1);
@@ -220,6 +222,7 @@ TEST_F(FilterDeliveryTest, AStartAfterAStopFreesEverySlotAndASecondStartKeepsThe
     for (DWORD id = 0; id < MAX_FILTERED_DEVICES; ++id)
     {
         KvSimService::AddFilteredDevice(50 + id, nullptr, Describe(1));
-        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(50 + id), &DeliveryRecorder::Callback, &fresh), 0u);
+        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(50 + id), &DeliveryRecorder::Callback, &fresh),
+                  0u);
     }
 }

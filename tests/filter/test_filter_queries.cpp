@@ -136,7 +136,9 @@ TEST_F(FilterQueryTest, AServiceReportingMoreThanTheCapacityIsRefusedAndSixteenA
     EXPECT_EQ(KvHRFilterGetDevicesList(&list, &count), KVHR_ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(count, 0u);
-    EXPECT_EQ(log.Count(W("KvHRFilterGetDevicesList: the service reported 17 filtered devices, more than 16\n")), 1u);
+    EXPECT_EQ(
+        log.Count(W("KvHRFilterGetDevicesList: the service reported 17 filtered devices, more than 16\n")),
+        1u);
     EXPECT_EQ(DllAlloc::LiveBlocks(TEXT("KvHRFilterGetDevicesList")), 0u);
 }
 
@@ -189,8 +191,8 @@ TEST_F(FilterQueryTest, TheWorkedExampleGivesTwelveButtonsXYAndAHat)
 TEST_F(FilterQueryTest, EveryAxisEntryHasItsUsageAbsentOnesAreLeftOutAndHatsAreNumbered)
 {
     // Entries 0 (absent: both 0), 1 (only a maximum), 2 (only a minimum), then throttle and sliders.
-    std::vector<AxisRange> axes = {{1, 0, 5}, {2, -5, 0}, {3, 1, 2}, {4, 1, 2}, {5, 1, 2},
-                                   {6, 10, 20}, {7, 0, 1}, {8, 0, 2}, {9, 0, 3}, {10, 0, 4}};
+    std::vector<AxisRange> axes = {{1, 0, 5},   {2, -5, 0}, {3, 1, 2}, {4, 1, 2}, {5, 1, 2},
+                                   {6, 10, 20}, {7, 0, 1},  {8, 0, 2}, {9, 0, 3}, {10, 0, 4}};
     KvSimService::AddFilteredDevice(0, nullptr, Describe(0, axes, {{0, 3}, {0, 8}}));
     ExpectCapabilities(Capabilities(0), {{0x31, 1, 0, 5, 0},
                                          {0x32, 1, -5, 0, 0},
@@ -227,27 +229,35 @@ TEST_F(FilterQueryTest, AServiceChangingItsAnswerBetweenTheSizeAndTheFillGivesNo
 {
     KvSimService::AddFilteredDevice(0, nullptr, Describe(2));
     int answers = 0;
-    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities, [&] {
-        if (++answers == 1)
-            KvSimService::AddFilteredDevice(0, nullptr, Describe(40)); // grows after the size query
-    });
+    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities,
+                                [&]
+                                {
+                                    if (++answers == 1)
+                                        KvSimService::AddFilteredDevice(
+                                            0, nullptr, Describe(40)); // grows after the size query
+                                });
     EXPECT_TRUE(Capabilities(0).empty());
     EXPECT_EQ(answers, 2);
 
     answers = 0;
-    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities, [&] {
-        if (++answers == 1)
-            KvSimService::SetCallStatus(KvSimCall::GetSelectedDevicePhysicalCapabilities, 1460);
-    });
+    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities,
+                                [&]
+                                {
+                                    if (++answers == 1)
+                                        KvSimService::SetCallStatus(
+                                            KvSimCall::GetSelectedDevicePhysicalCapabilities, 1460);
+                                });
     EXPECT_TRUE(Capabilities(0).empty());
     KvSimService::SetCallStatus(KvSimCall::GetSelectedDevicePhysicalCapabilities, 0);
 
     // A device that shrank between the calls gets the records the fill wrote.
     answers = 0;
-    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities, [&] {
-        if (++answers == 1)
-            KvSimService::AddFilteredDevice(0, nullptr, Describe(1));
-    });
+    KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities,
+                                [&]
+                                {
+                                    if (++answers == 1)
+                                        KvSimService::AddFilteredDevice(0, nullptr, Describe(1));
+                                });
     EXPECT_EQ(Capabilities(0).size(), 1u);
     KvSimService::SetAnswerHook(KvSimCall::GetSelectedDevicePhysicalCapabilities, nullptr);
     EXPECT_EQ(DllAlloc::LiveBlocks(nullptr), 0u);
