@@ -156,6 +156,12 @@ bool KvServiceState::WaitIdle(DWORD timeoutMs)
                            [this] { return m_queue.empty() && m_delivering == 0; });
 }
 
+unsigned KvServiceState::Queued()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return static_cast<unsigned>(m_queue.size());
+}
+
 void KvServiceState::Run(unsigned generation)
 {
     t_onServiceThread = true;

@@ -46,6 +46,7 @@ public:
     bool HasHandler();
     void Post(DWORD code, DWORD param, const void* data, size_t size);
     bool WaitIdle(DWORD timeoutMs);
+    unsigned Queued();
     // Runs the hook a test set for the call, after the call has answered and outside the state's mutex.
     void AfterAnswer(KvSimCall call);
 

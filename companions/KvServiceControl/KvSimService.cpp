@@ -120,3 +120,8 @@ void KvSimService::SetAnswerHook(KvSimCall call, std::function<void()> hook)
     std::lock_guard<std::mutex> guard(State().mutex);
     State().answerHooks[static_cast<int>(call)] = std::move(hook);
 }
+
+unsigned KvSimService::QueuedNotifications()
+{
+    return State().Queued();
+}

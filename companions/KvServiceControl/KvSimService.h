@@ -66,4 +66,6 @@ public:
     // answer), for IsScriptRunning, GetSelectedDevices, GetFilteredDeviceName and
     // GetSelectedDevicePhysicalCapabilities; an empty hook removes it. A hook may use this control API.
     static void SetAnswerHook(KvSimCall call, std::function<void()> hook);
+    // Notifications queued and not yet taken by a thread of the service.
+    static unsigned QueuedNotifications();
 };

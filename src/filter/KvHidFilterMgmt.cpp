@@ -351,7 +351,8 @@ DWORD CKvHidFilterMgmt::ParseDeviceInput(DWORD id, const _stHidInputData* input)
     if (pos == -1)
         return ERROR_NOT_FOUND;
     const FilteredDeviceSlot& slot = m_filteredDevices[pos];
-    if (slot.polling == 0 || slot.callback == nullptr)
+    // A service thread may still hold input it took before the library stopped from inside a callback.
+    if (slot.polling == 0 || slot.callback == nullptr || !m_bInitialized)
         return ERROR_NO_CALLBACK_ACTIVE;
 
     // The slot's copy of the description decides which inputs are listed; every delivery carries all of

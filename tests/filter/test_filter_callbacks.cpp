@@ -243,3 +243,39 @@ TEST_F(FilterCallbackTest, ACallbackCallingAnExportWhileTheApplicationWaitsForIt
     ASSERT_TRUE(KvSimService::WaitIdle(10000));
     EXPECT_EQ(recorder.Count(), 1u);
 }
+
+// A values callback stops the library while another service thread waits to deliver: the stop must not
+// wait for that thread, which waits for the lock the callback holds.
+TEST_F(FilterCallbackTest, AValuesCallbackMayStopTheLibraryWhileAnotherServiceThreadWaitsToDeliver)
+{
+    KvSimService::SetNotificationThreads(2);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    std::promise<uint32_t> stopped;
+    std::atomic<bool> first{true};
+    std::promise<void> pushed;
+    std::shared_future<void> pushedFuture = pushed.get_future().share();
+    DeliveryRecorder recorder;
+    recorder.inside = [&](const _stHidValue*, uint32_t)
+    {
+        if (!first.exchange(false))
+            return;
+        // Both inputs have been taken by the service's two threads once the queue is empty.
+        pushedFuture.wait();
+        ASSERT_TRUE(WaitFor([] { return KvSimService::QueuedNotifications() == 0; }));
+        stopped.set_value(KvHRUnInitialize());
+    };
+    Subscribe(0, Gamepad(), recorder);
+    KvSimService::PushInput(0, NoInput());
+    KvSimService::PushInput(0, NoInput());
+    pushed.set_value();
+    auto future = stopped.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 0u);
+    EXPECT_FALSE(KvSimService::IsConnected());
+    ASSERT_TRUE(KvSimService::WaitIdle(10000));
+    EXPECT_EQ(recorder.Count(), 1u) << "input delivered after the stop";
+
+    // Started again, filter mode starts afresh.
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), nullptr, nullptr), KVHR_ERROR_NOT_FOUND);
+}
