@@ -89,6 +89,21 @@ TEST_F(FilterQueryTest, ScriptRunningFollowsTheServiceEvenWithoutANotificationAn
     EXPECT_EQ(running, 0);
 }
 
+// The registration's status is not read: the start succeeds and announces the state, but the service has
+// no one to tell of later changes or input.
+TEST(FilterRegistrationTest, AFailedHandlerRegistrationStartsAFilterModeThatHearsNothing)
+{
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    KvSimService::SetCallStatus(KvSimCall::RegisterNotificationHandler, 1460);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    EXPECT_EQ(recorder.Events().size(), 1u);
+    EXPECT_FALSE(KvSimService::HasHandler());
+    KvSimService::SetScriptRunning(true);
+    EXPECT_EQ(KvSimService::DroppedNotifications(), 1u);
+    EXPECT_EQ(KvHRUnInitialize(), 0u);
+}
+
 // ---- The list of filtered devices ----
 
 TEST_F(FilterQueryTest, DevicesAppearingAndGoingWhileAScriptRunsShowInTheNextList)
