@@ -17,7 +17,7 @@
  * Calling exports from callbacks: an export called from inside a library callback, on that callback's
  * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
  * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
- * would outside the callback.
+ * would outside the callback, but for KvHRSetReadDeviceValuesCallback on a filtered device (see below).
  *
  * The virtual keyboard's and mouse's values callbacks run on the library's timer thread with no library
  * lock held. From inside them every export of the virtual devices and every query may be called and
@@ -27,6 +27,20 @@
  * of that tick's events are not delivered. KvHRUnInitialize and KvHRInitialize called there likewise end
  * the timer thread after the callback returns. Switching polling off, or stopping the library, from any
  * other thread waits until a running tick has returned: a values callback must not wait for such a call.
+ *
+ * Filtered devices' values callbacks run on a thread of the filtering service with the filter's device
+ * lock held, one delivery at a time for all filtered devices. From inside one, the exports' filtered
+ * branches may all be called and succeed as outside (KvHRSetPolling(id, 0) and
+ * KvHRSetReadDeviceValuesCallback for the device being delivered among them), and so may the name and
+ * capability queries of any device.
+ * From inside any other callback of the library (device events, script state, the values callbacks of
+ * physical and virtual devices), the thread may hold locks that a running filtered delivery waits for, so
+ * the filtered branches never wait for one:
+ *   - KvHRSetPolling for a filtered identifier always succeeds; when a filtered delivery is running at
+ *     that moment, the flag holds for every delivery that starts afterwards, and the running one finishes.
+ *   - KvHRSetReadDeviceValuesCallback for a filtered identifier returns KVHR_ERROR_POSSIBLE_DEADLOCK at
+ *     once when a filtered delivery is running; call it again outside the callback.
+ * Outside callbacks both wait for a running delivery, and a callback they clear is never called again.
  */
 #ifndef KVHIDRAW_H
 #define KVHIDRAW_H
@@ -87,7 +101,7 @@ typedef uint16_t KvHRWChar;
 #define KVHR_ERROR_CALL_NOT_IMPLEMENTED 120u
 #define KVHR_ERROR_INVALID_PARAMETER 87u
 #define KVHR_ERROR_INSUFFICIENT_BUFFER 122u
-#define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u
+#define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u /* see "Calling exports from callbacks" above */
 #define KVHR_ERROR_NOT_FOUND 1168u
 #define KVHR_ERROR_ALREADY_INITIALIZED 1247u
 #define KVHR_ERROR_UNIDENTIFIED_ERROR 1287u
@@ -141,6 +155,10 @@ typedef uint16_t KvHRWChar;
      * with the DirectInput key code as usage, mouse buttons page 9 usages 1 to 8, the mouse's X, Y and wheel
      * page 1 usages 0x30, 0x31, 0x32 with the signed relative movement. Changes made while polling is on
      * but no callback is set are dropped, never delivered later.
+     * Filtered devices call it on a thread of the filtering service for each input the service reports while
+     * polling is on, with every input of the device each time (buttons 1 to n as their byte 0 to 255, the
+     * present axes, the hats, in the order of the device's capabilities); deliveries of filtered devices never
+     * overlap.
      */
     typedef void(KVHR_CALL* ReadDeviceValuesCallback)(void* context, const _stHidValue* values,
                                                       uint32_t count);
@@ -183,11 +201,15 @@ typedef uint16_t KvHRWChar;
 
     /*
      * The device's name: a new block, except for the virtual devices' constant names. Returns 0,
-     * KVHR_ERROR_NOT_FOUND, or the error of the name lookup.
+     * KVHR_ERROR_NOT_FOUND, or the error of the name lookup. A filtered device is named by the service (at
+     * most 255 characters) or, when it gives no name, "FILTER-Implement".
      */
     KVHR_API uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name);
 
-    /* The device's inputs as a new array of count records (null when 0). Returns 0 or KVHR_ERROR_NOT_FOUND.
+    /*
+     * The device's inputs as a new array of count records (null when 0). Returns 0 or KVHR_ERROR_NOT_FOUND.
+     * The library asks a filtered device's source twice (size, then records); when the answer changes in
+     * between, or the service fails, the count is 0. Filtered buttons have a maximum of 1.
      */
     KVHR_API uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps,
                                                           uint32_t* count);
@@ -203,10 +225,17 @@ typedef uint16_t KvHRWChar;
      * again once switched on again); switching on a device whose timer runs keeps that timer and returns 0;
      * KVHR_ERROR_INVALID_PARAMETER when the timer cannot start, also before KvHRInitialize and after
      * KvHRUnInitialize. Every KvHRInitialize starts the virtual devices afresh: polling off, no callbacks.
+     * For a filtered device it always returns 0, and takes effect only once the device has a callback.
      */
     KVHR_API uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll);
 
-    /* Registers the callback that receives the device's values; a null callback stops deliveries. */
+    /*
+     * Registers the callback that receives the device's values; a null callback stops deliveries. For a
+     * filtered device: 0 or the service's error when it cannot describe the device (the callback is stored
+     * all the same and receives empty deliveries), KVHR_ERROR_NOT_FOUND when clearing a device that never
+     * had a callback, KVHR_ERROR_INSUFFICIENT_BUFFER when 16 other filtered devices have one (a cleared
+     * callback keeps its device's place until the next KvHRInitialize).
+     */
     KVHR_API uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id,
                                                                 ReadDeviceValuesCallback callback,
                                                                 void* context);
@@ -217,7 +246,10 @@ typedef uint16_t KvHRWChar;
     /* Asks the filtering service whether a script runs. Returns 0. */
     KVHR_API uint32_t KVHR_CALL KvHRFilterGetScriptRunning(uint8_t* running);
 
-    /* The identifiers of the filtered devices (FILTERED_DEVICE_FLAG set). 0 or the service's error code. */
+    /*
+     * The identifiers of the filtered devices (FILTERED_DEVICE_FLAG set). 0 or the service's error code;
+     * KVHR_ERROR_INSUFFICIENT_BUFFER, with no list, when the service reports more than 16.
+     */
     KVHR_API uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count);
 
     /* VIRTUAL_KEYBOARD_ID and/or VIRTUAL_MOUSE_ID, as the service reports them present. Returns 0. */

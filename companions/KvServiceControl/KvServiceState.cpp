@@ -16,6 +16,9 @@ namespace
 constexpr auto kDeliveryWait = std::chrono::seconds(10);
 constexpr DWORD kInvalidParameter = 87; // ERROR_INVALID_PARAMETER
 
+// Set on the service's notification threads (trivially destructible, so the library still unloads).
+thread_local bool t_onServiceThread = false;
+
 #if defined(_WIN32)
 // The notification thread runs this DLL's code until it has returned; keep the DLL loaded for good so that
 // an unload under the loader lock can never pull the code from under it.
@@ -51,10 +54,13 @@ DWORD KvServiceState::Connect()
     PinModule();
 #endif
     m_connected = true;
-    m_thread = std::thread(&KvServiceState::Run, this, m_generation);
-    // Wait until the thread runs: a thread that has not started yet cannot be stopped from a loader
+    m_startedThreads = 0;
+    const unsigned count = notificationThreads ? notificationThreads : 1;
+    for (unsigned i = 0; i < count; ++i)
+        m_threads.emplace_back(&KvServiceState::Run, this, m_generation);
+    // Wait until the threads run: a thread that has not started yet cannot be stopped from a loader
     // callback on Windows, where starting needs the loader lock.
-    m_idle.wait_for(guard, kDeliveryWait, [this] { return m_startedGeneration == m_generation; });
+    m_idle.wait_for(guard, kDeliveryWait, [&] { return m_startedThreads == count; });
     return 0;
 }
 
@@ -67,37 +73,43 @@ void KvServiceState::Disconnect()
     dropped += static_cast<unsigned>(m_queue.size());
     m_queue.clear();
     m_idle.notify_all();
-    StopThread(guard);
+    StopThreads(guard);
 }
 
-// Ends the notification thread. Waits a bounded time for a running notification, and never for the
-// calling thread itself: a disconnect from inside a notification lets that thread end after it.
-void KvServiceState::StopThread(std::unique_lock<std::mutex>& guard)
+// Ends the notification threads. Waits a bounded time for running notifications, and not at all when
+// called from inside a notification: the service's other threads may be waiting for locks that the
+// caller holds, so they end after their notifications, as the caller's own thread does.
+void KvServiceState::StopThreads(std::unique_lock<std::mutex>& guard)
 {
-    if (!m_thread.joinable())
+    if (m_threads.empty())
         return;
     ++m_generation;
     m_wake.notify_all();
-    if (m_thread.get_id() == std::this_thread::get_id())
+    std::vector<std::thread> threads = std::move(m_threads);
+    m_threads.clear();
+    if (t_onServiceThread)
     {
-        m_thread.detach();
+        for (std::thread& t : threads)
+            t.detach();
         return;
     }
     if (!m_idle.wait_for(guard, kDeliveryWait, [this] { return m_runningThreads == 0; }))
     {
         KvDebugLog(TEXT("KvServiceControl: a notification is still running after %d s; not waiting longer\n"),
                    static_cast<int>(kDeliveryWait.count()));
-        m_thread.detach();
+        for (std::thread& t : threads)
+            t.detach();
         return;
     }
 #if defined(_WIN32)
-    // The thread has left the handler's code; ending it still passes the loader, which an unload holds,
-    // so it is not joined. The module is pinned, so the code it still runs stays mapped.
-    m_thread.detach();
+    // The threads have left the handler's code; ending them still passes the loader, which an unload
+    // holds, so they are not joined. The module is pinned, so the code they still run stays mapped.
+    for (std::thread& t : threads)
+        t.detach();
 #else
-    std::thread finished = std::move(m_thread);
     guard.unlock();
-    finished.join();
+    for (std::thread& t : threads)
+        t.join();
     guard.lock();
 #endif
 }
@@ -141,14 +153,22 @@ bool KvServiceState::WaitIdle(DWORD timeoutMs)
 {
     std::unique_lock<std::mutex> guard(mutex);
     return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                           [this] { return m_queue.empty() && !m_delivering; });
+                           [this] { return m_queue.empty() && m_delivering == 0; });
+}
+
+unsigned KvServiceState::Queued()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return static_cast<unsigned>(m_queue.size());
 }
 
 void KvServiceState::Run(unsigned generation)
 {
+    t_onServiceThread = true;
     std::unique_lock<std::mutex> guard(mutex);
     ++m_runningThreads;
-    m_startedGeneration = generation;
+    if (generation == m_generation)
+        ++m_startedThreads;
     m_idle.notify_all();
     for (;;)
     {
@@ -165,17 +185,28 @@ void KvServiceState::Run(unsigned generation)
             m_idle.notify_all();
             continue;
         }
-        m_delivering = true;
+        ++m_delivering;
         guard.unlock();
         handler(context, static_cast<_enKvServiceNotification>(n.code), n.param,
                 n.data.empty() ? nullptr : n.data.data());
         guard.lock();
-        m_delivering = false;
+        --m_delivering;
         ++delivered;
         m_idle.notify_all();
     }
     --m_runningThreads;
     m_idle.notify_all();
+}
+
+void KvServiceState::AfterAnswer(KvSimCall call)
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        hook = answerHooks[static_cast<int>(call)];
+    }
+    if (hook)
+        hook();
 }
 
 void* KvServiceState::HandOut(const void* source, size_t bytes)

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -32,6 +33,10 @@ public:
     std::vector<FilteredDevice> devices;
     unsigned dropped = 0;
     unsigned delivered = 0;
+    // Situations of a service that tests play (see KvSimService.h).
+    unsigned notificationThreads = 1;
+    bool ignoreCapacity = false;
+    std::function<void()> answerHooks[static_cast<int>(KvSimCall::Count)];
 
     DWORD Status(KvSimCall call);
     DWORD Connect();
@@ -41,6 +46,9 @@ public:
     bool HasHandler();
     void Post(DWORD code, DWORD param, const void* data, size_t size);
     bool WaitIdle(DWORD timeoutMs);
+    unsigned Queued();
+    // Runs the hook a test set for the call, after the call has answered and outside the state's mutex.
+    void AfterAnswer(KvSimCall call);
 
     // Blocks handed to the caller, returned through KvSCFree.
     void* HandOut(const void* source, size_t bytes);
@@ -56,17 +64,17 @@ private:
     };
 
     void Run(unsigned generation);
-    void StopThread(std::unique_lock<std::mutex>& guard);
+    void StopThreads(std::unique_lock<std::mutex>& guard);
 
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Notification> m_queue;
     bool m_connected = false;
-    bool m_delivering = false;
+    unsigned m_delivering = 0; // notifications being delivered right now, on any thread
     unsigned m_generation = 0; // a thread serves while the generation it started with is current
     unsigned m_runningThreads = 0;
-    unsigned m_startedGeneration = ~0u; // the generation of the thread that started last
-    std::thread m_thread;
+    unsigned m_startedThreads = 0; // threads of the current generation that have started
+    std::vector<std::thread> m_threads;
     KvSCNotificationHandler m_handler = nullptr;
     void* m_context = nullptr;
     std::set<void*> m_blocks;

@@ -100,3 +100,28 @@ unsigned KvSimService::LiveBlocks()
 {
     return State().LiveBlocks();
 }
+
+// ---- Filter mode: situations a real service may show ----
+
+void KvSimService::SetNotificationThreads(unsigned count)
+{
+    std::lock_guard<std::mutex> guard(State().mutex);
+    State().notificationThreads = count;
+}
+
+void KvSimService::SetIgnoreCapacity(bool ignore)
+{
+    std::lock_guard<std::mutex> guard(State().mutex);
+    State().ignoreCapacity = ignore;
+}
+
+void KvSimService::SetAnswerHook(KvSimCall call, std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> guard(State().mutex);
+    State().answerHooks[static_cast<int>(call)] = std::move(hook);
+}
+
+unsigned KvSimService::QueuedNotifications()
+{
+    return State().Queued();
+}

@@ -2,11 +2,14 @@
 //
 // A fresh service is available, runs no script, filters no device and reports a virtual keyboard and a
 // virtual mouse. Notifications (script changes, device input) are queued and delivered on the service's
-// own thread to the handler registered through KvSCStatusRegisterNotificationHandler, never on the
-// thread that caused them; without a connection or a handler they are dropped and counted.
+// own threads (one unless SetNotificationThreads says more) to the handler registered through
+// KvSCStatusRegisterNotificationHandler, never on the thread that caused them; without a connection or a
+// handler they are dropped and counted.
 #pragma once
 
 #include "KvServiceControl.h"
+
+#include <functional>
 
 enum class KvSimCall
 {
@@ -51,4 +54,18 @@ public:
     static unsigned DeliveredNotifications();
     // Blocks handed out by the service and not yet returned with KvSCFree.
     static unsigned LiveBlocks();
+
+    // ---- Filter mode: situations a real service may show ----
+
+    // The number of threads on which the next connection delivers notifications (default 1); with more
+    // than one, queued notifications run on whichever thread is free, so several may run at once.
+    static void SetNotificationThreads(unsigned count);
+    // Makes KvSCStatusGetSelectedDevices report every filtered device, beyond the caller's capacity.
+    static void SetIgnoreCapacity(bool ignore);
+    // Runs the hook on the calling thread each time the call has answered (before the caller sees the
+    // answer), for IsScriptRunning, GetSelectedDevices, GetFilteredDeviceName and
+    // GetSelectedDevicePhysicalCapabilities; an empty hook removes it. A hook may use this control API.
+    static void SetAnswerHook(KvSimCall call, std::function<void()> hook);
+    // Notifications queued and not yet taken by a thread of the service.
+    static unsigned QueuedNotifications();
 };

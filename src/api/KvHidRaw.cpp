@@ -154,6 +154,13 @@ uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
     CKvExportLock lock("KvHRGetDeviceName");
     if (IsVirtualDeviceId(id))
         return GetVirtualDeviceName(id, name);
+    if (CKvHidFilterMgmt::IsFilteredId(id))
+    {
+        WCHAR buffer[FILTER_NAME_CHARS];
+        hidFilterMgmt.GetDeviceName(CKvHidFilterMgmt::ServiceId(id), buffer);
+        *name = DllAlloc::StringCopyAlloc(buffer, TEXT("KvHRGetDeviceName"));
+        return ERROR_SUCCESS;
+    }
     return FilteredOrPhysicalResult(id);
 }
 
@@ -184,6 +191,28 @@ uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** cap
         }
         return ERROR_SUCCESS;
     }
+    if (CKvHidFilterMgmt::IsFilteredId(id))
+    {
+        const DWORD serviceId = CKvHidFilterMgmt::ServiceId(id);
+        DWORD numCap = 0;
+        const DWORD hRes = hidFilterMgmt.GetDeviceCapabilities(serviceId, nullptr, &numCap);
+        KV_ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER);
+        if (hRes == ERROR_INSUFFICIENT_BUFFER && numCap != 0)
+        {
+            *caps = static_cast<_stHidCapability*>(
+                DllAlloc::Allocate(numCap * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
+            // The service is asked again: if its answer no longer fits or it fails, the application gets no
+            // records rather than a count that does not match the array.
+            if (hidFilterMgmt.GetDeviceCapabilities(serviceId, *caps, &numCap) != ERROR_SUCCESS || numCap == 0)
+            {
+                DllAlloc::Free(*caps, TEXT("KvHRGetDeviceCapabilities"));
+                *caps = nullptr;
+                numCap = 0;
+            }
+            *count = numCap;
+        }
+        return ERROR_SUCCESS;
+    }
     return FilteredOrPhysicalResult(id);
 }
 
@@ -195,6 +224,8 @@ uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
         *isVirtual = 1;
         return ERROR_INVALID_PARAMETER;
     }
+    if (CKvHidFilterMgmt::IsFilteredId(id))
+        return ERROR_INVALID_PARAMETER;
     return FilteredOrPhysicalResult(id);
 }
 
@@ -205,6 +236,11 @@ uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
     CKvExportLock lock("KvHRSetPolling");
     if (IsVirtualDeviceId(id))
         return SetVirtualDevPolling(id, poll);
+    if (CKvHidFilterMgmt::IsFilteredId(id))
+    {
+        hidFilterMgmt.SetPolling(CKvHidFilterMgmt::ServiceId(id), poll);
+        return ERROR_SUCCESS;
+    }
     return FilteredOrPhysicalResult(id);
 }
 
@@ -214,6 +250,8 @@ uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValues
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
     if (IsVirtualDeviceId(id))
         return hidDirectInput.SetReadVirtualDevValuesCallback(VirtualDevIndex(id), callback, context);
+    if (CKvHidFilterMgmt::IsFilteredId(id))
+        return hidFilterMgmt.SetReadDeviceValuesCallback(CKvHidFilterMgmt::ServiceId(id), callback, context);
     return FilteredOrPhysicalResult(id);
 }
 
@@ -247,15 +285,22 @@ uint32_t KVHR_CALL KvHRFilterGetDevicesList(uint32_t** list, uint32_t* count)
     }
     if (n <= 0)
         return ERROR_SUCCESS;
-    // A service that answers with more than the capacity is cut to the capacity.
-    const int kept = n < static_cast<int>(MAX_FILTERED_DEVICES) ? n : static_cast<int>(MAX_FILTERED_DEVICES);
+    if (n > static_cast<int>(MAX_FILTERED_DEVICES))
+    {
+        // More devices than the capacity asked for: refused rather than cut, since which ones a cut list
+        // kept could change from one call to the next.
+        KvSCFree(serviceIds);
+        KvDebugLog(TEXT("KvHRFilterGetDevicesList: the service reported %d filtered devices, more than %d\n"),
+                   n, static_cast<int>(MAX_FILTERED_DEVICES));
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
     uint32_t ids[MAX_FILTERED_DEVICES];
-    for (int i = 0; i < kept; ++i)
+    for (int i = 0; i < n; ++i)
         ids[i] = serviceIds[i] | FILTERED_DEVICE_FLAG;
     KvSCFree(serviceIds);
     *list = static_cast<uint32_t*>(
-        DllAlloc::MemCopyAlloc(ids, kept * sizeof(uint32_t), TEXT("KvHRFilterGetDevicesList")));
-    *count = static_cast<uint32_t>(kept);
+        DllAlloc::MemCopyAlloc(ids, n * sizeof(uint32_t), TEXT("KvHRFilterGetDevicesList")));
+    *count = static_cast<uint32_t>(n);
     return ERROR_SUCCESS;
 }
 

@@ -63,7 +63,8 @@ extern "C"
 {
     KVSC_API DWORD WINAPI KvSCInitializeStatus(void);
     // Ends the connection. Waits (bounded) until no notification of the service into the caller can still
-    // be running, except one running on the calling thread itself.
+    // be running; called from inside a notification it waits for none, since the service's other threads
+    // may be waiting for what the caller holds.
     KVSC_API DWORD WINAPI KvSCUnInitialize(void);
     KVSC_API DWORD WINAPI KvSCStatusRegisterNotificationHandler(KvSCNotificationHandler handler,
                                                                 void* context);
