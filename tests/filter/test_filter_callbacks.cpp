@@ -261,7 +261,7 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayStopTheLibraryWhileAnotherServiceTh
             return;
         // Both inputs have been taken by the service's two threads once the queue is empty.
         pushedFuture.wait();
-        ASSERT_TRUE(WaitFor([] { return KvSimService::QueuedNotifications() == 0; }));
+        ASSERT_TRUE(WaitUntil([] { return KvSimService::QueuedNotifications() == 0; }));
         stopped.set_value(KvHRUnInitialize());
     };
     Subscribe(0, Gamepad(), recorder);

@@ -93,7 +93,7 @@ TEST(WindowsFilterTest, FilteredDevicesAreListedNamedDescribedAndDeliverTheirInp
     input.buttons[11] = 0x80;
     KvSimService::PushInput(2, input);
     KvSimService::PushInput(2, input);
-    ASSERT_TRUE(WaitFor([] { return deliveries == 2; }));
+    ASSERT_TRUE(WaitUntil([] { return deliveries == 2; }));
     EXPECT_EQ(lastCount, 15u);
     EXPECT_EQ(lastButton12, 128u);
     EXPECT_NE(deliveryThread, GetCurrentThreadId());
