@@ -68,6 +68,11 @@ typedef uint16_t KvHRWChar;
 #define MAX_HID_DEVICES 64u
 #define MAX_FILTERED_DEVICES 16u
 
+/* The maker's own virtual HID devices show this vendor and product (KvHRIsDeviceVirtual). The vendor
+ * identifier is one that the USB registry never assigns. */
+#define KVHR_MAKER_VENDOR_ID 0xFFFFu
+#define KVHR_MAKER_VIRTUAL_PRODUCT_ID 0xFFFFu
+
 /* Events of the notification handler. */
 #define NOTIF_DEVICE_ADDED 0u   /* value: the new device's position */
 #define NOTIF_DEVICE_REMOVED 1u /* value: the former position */

@@ -11,6 +11,7 @@
 #include "KvExportLock.h"
 #include "KvGlobals.h"
 #include "KvHidDeviceMgmt.h"
+#include "KvHidDeviceRaw.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
 #include "KvServiceControl.h"
@@ -34,6 +35,39 @@ DWORD dllAttachCount = 0;
 
 namespace
 {
+bool IsVirtualDeviceId(uint32_t id)
+{
+    return id == VIRTUAL_KEYBOARD_ID || id == VIRTUAL_MOUSE_ID;
+}
+
+bool IsFilteredDeviceId(uint32_t id)
+{
+    return (id & FILTERED_DEVICE_FLAG) != 0;
+}
+
+// Exports of this thread that may announce device events (start, update). A stop asked for from inside one
+// of those events waits until they are done, so the start or update never goes on over a stopped library.
+thread_local unsigned deviceEventSenders = 0;
+thread_local bool stopRequested = false;
+
+void StopLibrary()
+{
+    if (hidDeviceMgmt.IsStarted())
+        hidDeviceMgmt.Stop();
+    hidDirectInput.DeletePollingQueue();
+    KvSCUnInitialize();
+    hidFilterMgmt.MarkStopped();
+}
+
+void EndDeviceEvents()
+{
+    if (--deviceEventSenders == 0 && stopRequested)
+    {
+        stopRequested = false;
+        StopLibrary();
+    }
+}
+
 void StopOnLastDetach()
 {
     if (hidDeviceMgmt.IsStarted())
@@ -82,19 +116,21 @@ struct CKvNativeLoader
 uint32_t KVHR_CALL KvHRInitialize(void)
 {
     CKvExportLock lock("KvHRInitialize");
+    ++deviceEventSenders;
     hidDeviceMgmt.Initialize();
     hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
+    const DWORD result = hidFilterMgmt.Initialize();
+    EndDeviceEvents();
+    return result;
 }
 
 uint32_t KVHR_CALL KvHRUnInitialize(void)
 {
     CKvExportLock lock("KvHRUnInitialize");
-    if (hidDeviceMgmt.IsStarted())
-        hidDeviceMgmt.Stop();
-    hidDirectInput.DeletePollingQueue();
-    KvSCUnInitialize();
-    hidFilterMgmt.MarkStopped();
+    if (deviceEventSenders != 0)
+        stopRequested = true; // called from an event of this thread's start or update: stop when it ends
+    else
+        StopLibrary();
     return ERROR_SUCCESS;
 }
 
@@ -115,11 +151,13 @@ int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
 
 // ---- Device queries ----
 
-// The device table, device names and capabilities arrive with the physical-device work.
 uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
 {
     CKvExportLock lock("KvHRUpdateHidDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    ++deviceEventSenders;
+    const DWORD result = hidDeviceMgmt.UpdateHidDevicesList();
+    EndDeviceEvents();
+    return result;
 }
 
 uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
@@ -127,42 +165,109 @@ uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
     *list = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    DWORD positions[MAX_HID_DEVICES];
+    ULONG n = 0;
+    const DWORD hRes = hidDeviceMgmt.GetCurrentDevices(positions, MAX_HID_DEVICES, &n);
+    if (hRes != ERROR_SUCCESS)
+    {
+        KV_VERIFY(hRes);
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (n == 0)
+        return ERROR_SUCCESS;
+    *list = static_cast<uint32_t*>(
+        DllAlloc::MemCopyAlloc(positions, n * sizeof(uint32_t), TEXT("KvHRGetDevicesList")));
+    *count = *list ? n : 0;
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t, KvHRWChar** name)
+// The filtered and virtual devices' names and capabilities arrive with their own work.
+uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
 {
     *name = nullptr;
     CKvExportLock lock("KvHRGetDeviceName");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    WCHAR buffer[DEVICE_NAME_CHARS] = {};
+    const DWORD hRes = device->GetDeviceName(buffer);
+    hidDeviceMgmt.ReleaseDevice();
+    if (hRes != ERROR_SUCCESS)
+        return hRes;
+    *name = DllAlloc::StringCopyAlloc(buffer, TEXT("KvHRGetDeviceName"));
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t, _stHidCapability** caps, uint32_t* count)
+uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps, uint32_t* count)
 {
     *caps = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDeviceCapabilities");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    ULONG n = 0;
+    const DWORD hRes = device->GetCapabilities(nullptr, &n);
+    KV_ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER);
+    if (hRes == ERROR_INSUFFICIENT_BUFFER && n != 0)
+    {
+        *caps = static_cast<_stHidCapability*>(
+            DllAlloc::Allocate(n * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
+        if (*caps == nullptr || device->GetCapabilities(*caps, &n) != ERROR_SUCCESS)
+            n = 0;
+    }
+    hidDeviceMgmt.ReleaseDevice();
+    // A count of 0 goes with a null array, also when no input is listed.
+    if (n == 0 && *caps != nullptr)
+    {
+        DllAlloc::Free(*caps, nullptr);
+        *caps = nullptr;
+    }
+    *count = n;
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t, uint8_t* isVirtual)
+uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
 {
     *isVirtual = 0;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsFilteredDeviceId(id) || IsVirtualDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const HIDD_ATTRIBUTES& attributes = device->GetDevice()->attributes;
+    *isVirtual = attributes.VendorID == KVHR_MAKER_VENDOR_ID && attributes.ProductID == KVHR_MAKER_VIRTUAL_PRODUCT_ID;
+    hidDeviceMgmt.ReleaseDevice();
+    return ERROR_SUCCESS;
 }
 
 // ---- Input and notifications ----
 
-uint32_t KVHR_CALL KvHRSetPolling(uint32_t, uint8_t)
+uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
 {
     CKvExportLock lock("KvHRSetPolling");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const DWORD hRes = device->SetPolling(poll != 0);
+    if (poll)
+        KV_ASSERT(hRes == ERROR_SUCCESS || hRes == ERROR_ALREADY_INITIALIZED);
+    hidDeviceMgmt.ReleaseDevice();
+    return hRes;
 }
 
-uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t, ReadDeviceValuesCallback, void*)
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback, void* context)
 {
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return hidDeviceMgmt.SetReadDeviceValuesCallback(id, callback, context);
 }
 
 uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context)

@@ -72,16 +72,27 @@ int WINAPI CKvHidFilterMgmt::StatusNotificationCallback(void* context, _enKvServ
 void CKvHidFilterMgmt::AddNotification(DWORD event, DWORD value)
 {
     CLock hold(&m_notifLock, "CKvHidFilterMgmt::AddNotification", false, true, KV_LOCK_TIMEOUT_MS);
-    if (m_notifHandler)
+    NotificationHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_handlerGuard);
+        handler = m_notifHandler;
+        context = m_notifContext;
+    }
+    if (handler)
     {
         CKvCallbackScope callback;
-        m_notifHandler(event, value, m_notifContext);
+        handler(event, value, context);
     }
 }
 
+// From inside a library callback the pair is replaced without waiting for "&m_notifLock" (see the device
+// manager's SetNotificationHandler): the new pair serves the events that begin afterwards.
 void CKvHidFilterMgmt::SetNotificationHandler(NotificationHandler handler, void* context)
 {
-    CLock hold(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler", false, true, KV_LOCK_TIMEOUT_MS);
+    CLock hold(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler", false,
+               !CKvCallbackScope::InsideCallback(), KV_LOCK_TIMEOUT_MS);
+    std::lock_guard<std::mutex> guard(m_handlerGuard);
     m_notifHandler = handler;
     m_notifContext = context;
 }

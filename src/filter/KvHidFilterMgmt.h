@@ -9,6 +9,7 @@
 #include "KvServiceControl.h"
 
 #include <atomic>
+#include <mutex>
 
 #define FILTER_SLOT_FREE 0xFFFFFFFFu
 
@@ -54,4 +55,6 @@ private:
     NotificationHandler m_notifHandler;
     void* m_notifContext;
     FilteredDeviceSlot m_filteredDevices[MAX_FILTERED_DEVICES];
+    // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
+    std::mutex m_handlerGuard;
 };
