@@ -11,6 +11,14 @@
 #include <cstring>
 #include <new>
 
+// Two Win32 codes that winport's headers do not declare yet.
+#ifndef ERROR_LOCK_FAILED
+#define ERROR_LOCK_FAILED 167L
+#endif
+#ifndef ERROR_UNSUPPORTED_TYPE
+#define ERROR_UNSUPPORTED_TYPE 1630L
+#endif
+
 namespace
 {
 DWORD LastErrorOrUnidentified()

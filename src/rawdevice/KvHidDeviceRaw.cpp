@@ -11,6 +11,17 @@
 #include <cstdlib>
 #include <cstring>
 
+// Win32 codes that winport's headers do not declare yet.
+#ifndef ERROR_CANNOT_IMPERSONATE
+#define ERROR_CANNOT_IMPERSONATE 1368L
+#endif
+#ifndef ERROR_BUFFER_OVERFLOW
+#define ERROR_BUFFER_OVERFLOW 111L
+#endif
+#ifndef ERROR_INVALID_THREAD_ID
+#define ERROR_INVALID_THREAD_ID 1444L
+#endif
+
 namespace
 {
 const WCHAR kOemKeyPath[] = TEXT("System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\")
