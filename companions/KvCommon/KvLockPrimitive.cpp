@@ -38,3 +38,25 @@ bool KvLockPrimitive::OwnedByCurrentThread()
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_count != 0 && m_owner == std::this_thread::get_id();
 }
+
+bool KvLockPrimitive::OwnedByOtherThread()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_count != 0 && m_owner != std::this_thread::get_id();
+}
+
+void KvLockPrimitive::Keep(unsigned holds)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_count != 0 && m_owner == std::this_thread::get_id())
+        m_kept += holds;
+}
+
+bool KvLockPrimitive::AdoptKept()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_kept == 0 || m_owner != std::this_thread::get_id())
+        return false;
+    --m_kept;
+    return true;
+}
