@@ -64,6 +64,16 @@ ULONG CLock::LivePrimitives()
     return static_cast<ULONG>(Primitives().live.size());
 }
 
+ULONG CLock::WaitingFor(const char* lockName)
+{
+    std::lock_guard<std::mutex> guard(Primitives().mutex);
+    ULONG waiting = 0;
+    for (KvLockPrimitive* primitive : Primitives().live)
+        if (primitive->name == lockName)
+            waiting += primitive->Waiting();
+    return waiting;
+}
+
 bool CLock::IsOwnedByCurrentThread(KVLOCK* primitive)
 {
     return *primitive != nullptr && (*primitive)->OwnedByCurrentThread();

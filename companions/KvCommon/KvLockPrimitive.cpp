@@ -11,8 +11,10 @@ bool KvLockPrimitive::Acquire(DWORD timeoutMs)
         ++m_count;
         return true;
     }
+    ++m_waiting;
     const bool free =
         m_released.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_count == 0; });
+    --m_waiting;
     if (!free)
         return false;
     m_owner = self;
@@ -59,4 +61,10 @@ bool KvLockPrimitive::AdoptKept()
         return false;
     --m_kept;
     return true;
+}
+
+unsigned KvLockPrimitive::Waiting()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_waiting;
 }

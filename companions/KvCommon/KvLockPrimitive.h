@@ -24,6 +24,8 @@ struct KvLockPrimitive
     void Keep(unsigned holds);
     // Hands one kept hold of the calling thread to a new holder; false when this thread kept none.
     bool AdoptKept();
+    // Threads waiting in Acquire.
+    unsigned Waiting();
     // Whether a thread other than the caller holds the primitive.
     bool OwnedByOtherThread();
 
@@ -36,4 +38,5 @@ private:
     std::thread::id m_owner;
     unsigned m_count = 0;
     unsigned m_kept = 0; // holds of the owner that no holder has any more
+    unsigned m_waiting = 0;
 };

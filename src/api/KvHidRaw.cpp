@@ -13,6 +13,8 @@
 #include "KvHidDeviceMgmt.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
+#include "KvLifecycleGate.h"
+#include "KvModulePin.h"
 #include "KvServiceControl.h"
 
 // ---- Global objects. Static construction runs in this order and teardown in the reverse one. ----
@@ -30,20 +32,76 @@ CKvHidDirectInput hidDirectInput;
 KVLOCK dllCallLock = nullptr;
 DWORD dllAttachCount = 0;
 
-// ---- Entry point ----
+// Lets one start or stop run at a time, a callback's included.
+CKvLifecycleGate lifecycleGate;
+
+// ---- Start and the two stops ----
 
 namespace
 {
-void StopOnLastDetach()
+DWORD Start()
+{
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
+}
+
+// The steps both stops share.
+void StopDeviceNotifications()
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
+}
+
+void ReleaseService()
+{
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
+}
+
+// The two stops differ on purpose in one place: KvHRUnInitialize ends the virtual devices' polling before
+// it releases the service, the last detach releases the service first and ends the polling after it.
+DWORD StopFromExport()
+{
+    StopDeviceNotifications();
     hidDirectInput.DeletePollingQueue();
+    ReleaseService();
+    return ERROR_SUCCESS;
+}
+
+DWORD StopOnLastDetach()
+{
+    StopDeviceNotifications();
+    ReleaseService();
+    hidDirectInput.DeletePollingQueue();
+    return ERROR_SUCCESS;
+}
+
+// A service notification that outlived the service's bounded wait still runs the library's code (its
+// "&m_notifLock" held, which teardown then leaves allocated): the code must stay until it has left.
+void KeepCodeForRunningNotification()
+{
+    if (hidFilterMgmt.RunningNotifications() == 0)
+        return;
+    if (CKvModulePin::PinLibraryModules())
+    {
+        KvDebugLogString(TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
+        return;
+    }
+    KvDebugLogString(TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
+    while (!hidFilterMgmt.WaitNotificationsEnded(10000))
+        KvDebugLogString(TEXT("KvHidRaw: the unload still waits for a service notification\n"));
+}
+
+void DetachLast()
+{
+    lifecycleGate.RunLast(&StopOnLastDetach);
+    KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
+
+// ---- Entry point ----
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
@@ -56,7 +114,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach();
+                DetachLast();
             break;
         default:
             break;
@@ -82,19 +140,13 @@ struct CKvNativeLoader
 uint32_t KVHR_CALL KvHRInitialize(void)
 {
     CKvExportLock lock("KvHRInitialize");
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
+    return lifecycleGate.Run(&Start, "KvHRInitialize");
 }
 
 uint32_t KVHR_CALL KvHRUnInitialize(void)
 {
     CKvExportLock lock("KvHRUnInitialize");
-    if (hidDeviceMgmt.IsStarted())
-        hidDeviceMgmt.Stop();
-    hidDirectInput.DeletePollingQueue();
-    KvSCUnInitialize();
-    hidFilterMgmt.MarkStopped();
+    lifecycleGate.Run(&StopFromExport, "KvHRUnInitialize");
     return ERROR_SUCCESS;
 }
 

@@ -56,6 +56,8 @@ public:
     static bool IsOwnedByCurrentThread(KVLOCK* primitive);
     // Primitives created and not yet deleted (for tests).
     static ULONG LivePrimitives();
+    // Threads waiting to take a live primitive of that name (for tests).
+    static ULONG WaitingFor(const char* lockName);
 
 private:
     KVLOCK* m_primitive;
