@@ -73,7 +73,8 @@ void KvServiceState::SetStopWait(DWORD milliseconds)
 bool KvServiceState::WaitStopWaiting(DWORD timeoutMs)
 {
     std::unique_lock<std::mutex> guard(mutex);
-    return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return m_stopsWaiting != 0; });
+    return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [this] { return m_stopsWaiting != 0; });
 }
 
 DWORD KvServiceState::Connect()
@@ -126,8 +127,9 @@ void KvServiceState::StopThread(std::unique_lock<std::mutex>& guard)
     m_stopsWaiting -= waitsForDelivery;
     if (!ended)
     {
-        KvDebugLog(TEXT("KvServiceControl: a notification is still running after %u ms; not waiting longer\n"),
-                   static_cast<unsigned>(m_stopWait.count()));
+        KvDebugLog(
+            TEXT("KvServiceControl: a notification is still running after %u ms; not waiting longer\n"),
+            static_cast<unsigned>(m_stopWait.count()));
         m_thread.detach();
         return;
     }

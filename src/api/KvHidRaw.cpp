@@ -85,10 +85,12 @@ void KeepCodeForRunningNotification()
         return;
     if (CKvModulePin::PinLibraryModules())
     {
-        KvDebugLogString(TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
+        KvDebugLogString(
+            TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
         return;
     }
-    KvDebugLogString(TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
+    KvDebugLogString(
+        TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
     while (!hidFilterMgmt.WaitNotificationsEnded(10000))
         KvDebugLogString(TEXT("KvHidRaw: the unload still waits for a service notification\n"));
 }

@@ -29,7 +29,8 @@ void CKvLifecycleGate::RunLast(Operation operation)
     operation(); // the unload goes on even when the gate stayed busy
     guard.lock();
     for (const Request& request : m_queued)
-        KvDebugLog(TEXT("KvHidRaw: \"%hs\" queued by a callback is dropped: the library unloads\n"), request.name);
+        KvDebugLog(TEXT("KvHidRaw: \"%hs\" queued by a callback is dropped: the library unloads\n"),
+                   request.name);
     m_queued.clear();
     if (entered)
         Leave();

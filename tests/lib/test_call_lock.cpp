@@ -46,10 +46,14 @@ private:
 class ExportBesideIt
 {
 public:
-    template <typename F> explicit ExportBesideIt(F exportCall) : m_thread([this, exportCall] {
-        exportCall();
-        m_done = true;
-    })
+    template <typename F>
+    explicit ExportBesideIt(F exportCall)
+        : m_thread(
+              [this, exportCall]
+              {
+                  exportCall();
+                  m_done = true;
+              })
     {
     }
     ~ExportBesideIt() { m_thread.join(); }
@@ -90,7 +94,8 @@ TEST(CallLockTest, SettingTheHandlerDoesNotWaitForTheCallLock)
     HeldExport held;
     ASSERT_TRUE(held.Held());
     {
-        ExportBesideIt setter([&] { KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder); });
+        ExportBesideIt setter([&]
+                              { KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder); });
         EXPECT_TRUE(setter.FinishedWithoutWaiting());
         held.Release();
     }
