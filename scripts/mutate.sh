@@ -76,8 +76,10 @@ caught=0 missed=0 stale=0 broken=0
 n=0
 for list in "${lists[@]}"; do
     echo "== $list"
-    while IFS=$'\t' read -r file pattern replacement regex || [ -n "$file" ]; do
-        case "$file" in '' | '#'*) continue ;; esac
+    while IFS= read -r line || [ -n "$line" ]; do
+        case "$line" in '' | '#'*) continue ;; esac
+        # Split on tabs without merging them (an empty replacement is a field of its own).
+        IFS=$'\x1f' read -r file pattern replacement regex <<<"${line//$'\t'/$'\x1f'}"
         n=$((n + 1))
         label="$(basename "$list" .tsv)#$n $file: $(printf '%s' "$pattern" | cut -c1-60)"
         if [ -z "$regex" ] || [ "$(ctest --test-dir "$build" -N -R "$regex" | grep -c '^ *Test *#')" = 0 ]; then
