@@ -316,3 +316,39 @@ TEST(StartStopTest, StartFromAHandlerWhileAnotherThreadStopsRunsAfterThatStop)
     EXPECT_EQ(log.CountContaining(W("not waiting longer")), 0u);
     EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
 }
+
+// The handler, on the service thread and holding the filter's "&m_notifLock", starts the library while
+// the test thread's start waits for that lock to announce: the handler's start must not wait for the
+// test thread's (a start/stop mutex would deadlock the two until the lock timeout).
+TEST(StartStopTest, StartFromAHandlerWhileAnotherStartWaitsToAnnounceIsQueuedBehindIt)
+{
+    LogCapture log;
+    CallingHandler handler;
+    std::promise<void> stopped;
+    std::promise<uint32_t> nestedStart;
+    std::atomic<bool> acted{false};
+    const std::thread::id testThread = std::this_thread::get_id();
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value != 1 || std::this_thread::get_id() == testThread || acted.exchange(true))
+            return;
+        KvHRUnInitialize();
+        stopped.set_value();
+        EXPECT_TRUE(WaitFor([] { return CLock::WaitingFor("&m_notifLock") == 1; }));
+        nestedStart.set_value(KvHRInitialize());
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    stopped.get_future().wait();
+
+    auto start = std::async(std::launch::async, [] { return KvHRInitialize(); });
+    auto nested = nestedStart.get_future();
+    ASSERT_EQ(nested.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(nested.get(), KVHR_ERROR_IO_PENDING);
+    ASSERT_EQ(start.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(start.get(), 0u);
+    EXPECT_EQ(log.Count(W("KvHidRaw: \"KvHRInitialize\" queued by a callback ended with 1247\n")), 1u);
+    EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
+    KvHRUnInitialize();
+}

@@ -93,8 +93,8 @@ TEST(WindowsLibraryTest, UnloadingWithoutStopReleasesTheService)
 TEST(WindowsLibraryTest, LogLinesUseWindowsWidePrintfConventions)
 {
     LogCapture log;
-    KvDebugLog(TEXT("%ws|%s|%hs|%S|%d|%u|0x%08x|%5d"), TEXT("wide"), TEXT("w2"), "narrow", "n2", -42, 4000000000u,
-               0x1fu, 7);
+    KvDebugLog(TEXT("%ws|%s|%hs|%S|%d|%u|0x%08x|%5d"), TEXT("wide"), TEXT("w2"), "narrow", "n2", -42,
+               4000000000u, 0x1fu, 7);
     ASSERT_EQ(log.Lines().size(), 1u);
     EXPECT_EQ(log.Lines()[0], W("wide|w2|narrow|n2|-42|4000000000|0x0000001f|    7"));
 }
