@@ -17,7 +17,12 @@
  * Calling exports from callbacks: an export called from inside a library callback, on that callback's
  * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
  * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
- * would outside the callback.
+ * would outside the callback, with one exception: starts and stops run one at a time, whatever thread
+ * calls them, and a KvHRInitialize or KvHRUnInitialize called from a callback while another start or stop
+ * runs (on another thread, or the one this callback is part of) does not wait for it. It is queued and
+ * carried out right after the running one, before that one returns; the queued KvHRUnInitialize returns
+ * 0, the queued KvHRInitialize KVHR_ERROR_IO_PENDING (its own result is logged when it is not 0, and a
+ * start that succeeds announces the script state as always).
  */
 #ifndef KVHIDRAW_H
 #define KVHIDRAW_H
@@ -83,6 +88,7 @@ typedef uint16_t KvHRWChar;
 #define KVHR_ERROR_CALL_NOT_IMPLEMENTED 120u
 #define KVHR_ERROR_INVALID_PARAMETER 87u
 #define KVHR_ERROR_INSUFFICIENT_BUFFER 122u
+#define KVHR_ERROR_IO_PENDING 997u
 #define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u
 #define KVHR_ERROR_NOT_FOUND 1168u
 #define KVHR_ERROR_ALREADY_INITIALIZED 1247u
@@ -149,7 +155,8 @@ typedef uint16_t KvHRWChar;
      * Starts the library: the physical devices (every device present is announced with NOTIF_DEVICE_ADDED if
      * a handler is set), the virtual devices and the filter mode (its script state is announced with
      * NOTIF_SCRIPT_STATE). Returns 0, KVHR_ERROR_ALREADY_INITIALIZED when already started, or the filtering
-     * service's error code. Failures of the physical or virtual side are not reported.
+     * service's error code. Failures of the physical or virtual side are not reported. From a callback
+     * while another start or stop runs: queued behind it, KVHR_ERROR_IO_PENDING (see the top of this file).
      */
     KVHR_API uint32_t KVHR_CALL KvHRInitialize(void);
 

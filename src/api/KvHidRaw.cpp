@@ -14,6 +14,8 @@
 #include "KvHidDeviceRaw.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
+#include "KvLifecycleGate.h"
+#include "KvModulePin.h"
 #include "KvServiceControl.h"
 
 // ---- Global objects. Static construction runs in this order and teardown in the reverse one. ----
@@ -31,7 +33,10 @@ CKvHidDirectInput hidDirectInput;
 KVLOCK dllCallLock = nullptr;
 DWORD dllAttachCount = 0;
 
-// ---- Entry point ----
+// Lets one start or stop run at a time, a callback's included.
+CKvLifecycleGate lifecycleGate;
+
+// ---- Start and the two stops ----
 
 namespace
 {
@@ -45,39 +50,76 @@ bool IsFilteredDeviceId(uint32_t id)
     return (id & FILTERED_DEVICE_FLAG) != 0;
 }
 
-// Exports of this thread that may announce device events (start, update). A stop asked for from inside one
-// of those events waits until they are done, so the start or update never goes on over a stopped library.
-thread_local unsigned deviceEventSenders = 0;
-thread_local bool stopRequested = false;
+DWORD Start()
+{
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
+}
 
-void StopLibrary()
+DWORD UpdateDevices()
+{
+    return hidDeviceMgmt.UpdateHidDevicesList();
+}
+
+// The steps both stops share.
+void StopDeviceNotifications()
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
-    hidDirectInput.DeletePollingQueue();
+}
+
+void ReleaseService()
+{
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
 }
 
-void EndDeviceEvents()
+// The two stops differ on purpose in one place: KvHRUnInitialize ends the virtual devices' polling before
+// it releases the service, the last detach releases the service first and ends the polling after it.
+DWORD StopFromExport()
 {
-    if (--deviceEventSenders == 0 && stopRequested)
+    StopDeviceNotifications();
+    hidDirectInput.DeletePollingQueue();
+    ReleaseService();
+    return ERROR_SUCCESS;
+}
+
+DWORD StopOnLastDetach()
+{
+    StopDeviceNotifications();
+    ReleaseService();
+    hidDirectInput.DeletePollingQueue();
+    return ERROR_SUCCESS;
+}
+
+// A service notification that outlived the service's bounded wait still runs the library's code (its
+// "&m_notifLock" held, which teardown then leaves allocated): the code must stay until it has left.
+void KeepCodeForRunningNotification()
+{
+    if (hidFilterMgmt.RunningNotifications() == 0)
+        return;
+    if (CKvModulePin::PinLibraryModules())
     {
-        stopRequested = false;
-        StopLibrary();
+        KvDebugLogString(
+            TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
+        return;
     }
+    KvDebugLogString(
+        TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
+    while (!hidFilterMgmt.WaitNotificationsEnded(10000))
+        KvDebugLogString(TEXT("KvHidRaw: the unload still waits for a service notification\n"));
 }
 
-void StopOnLastDetach()
+void DetachLast()
 {
-    if (hidDeviceMgmt.IsStarted())
-        hidDeviceMgmt.Stop();
-    KvSCUnInitialize();
-    hidFilterMgmt.MarkStopped();
-    hidDirectInput.DeletePollingQueue();
+    lifecycleGate.RunLast(&StopOnLastDetach);
+    KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
+
+// ---- Entry point ----
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
@@ -90,7 +132,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach();
+                DetachLast();
             break;
         default:
             break;
@@ -116,21 +158,13 @@ struct CKvNativeLoader
 uint32_t KVHR_CALL KvHRInitialize(void)
 {
     CKvExportLock lock("KvHRInitialize");
-    ++deviceEventSenders;
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    const DWORD result = hidFilterMgmt.Initialize();
-    EndDeviceEvents();
-    return result;
+    return lifecycleGate.Run(&Start, "KvHRInitialize");
 }
 
 uint32_t KVHR_CALL KvHRUnInitialize(void)
 {
     CKvExportLock lock("KvHRUnInitialize");
-    if (deviceEventSenders != 0)
-        stopRequested = true; // called from an event of this thread's start or update: stop when it ends
-    else
-        StopLibrary();
+    lifecycleGate.Run(&StopFromExport, "KvHRUnInitialize");
     return ERROR_SUCCESS;
 }
 
@@ -154,10 +188,12 @@ int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
 uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
 {
     CKvExportLock lock("KvHRUpdateHidDevicesList");
-    ++deviceEventSenders;
-    const DWORD result = hidDeviceMgmt.UpdateHidDevicesList();
-    EndDeviceEvents();
-    return result;
+    // Outside callbacks the update takes the start/stop gate, so a stop asked for from one of its device
+    // events is carried out once the update has let the device table go. Inside a callback it runs nested
+    // (the gate may be held by the very start or update whose event called it).
+    if (CKvCallbackScope::InsideCallback())
+        return UpdateDevices();
+    return lifecycleGate.Run(&UpdateDevices, "KvHRUpdateHidDevicesList");
 }
 
 uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
