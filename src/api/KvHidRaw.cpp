@@ -276,7 +276,8 @@ uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
     if (device == nullptr)
         return ERROR_NOT_FOUND;
     const HIDD_ATTRIBUTES& attributes = device->GetDevice()->attributes;
-    *isVirtual = attributes.VendorID == KVHR_MAKER_VENDOR_ID && attributes.ProductID == KVHR_MAKER_VIRTUAL_PRODUCT_ID;
+    *isVirtual =
+        attributes.VendorID == KVHR_MAKER_VENDOR_ID && attributes.ProductID == KVHR_MAKER_VIRTUAL_PRODUCT_ID;
     hidDeviceMgmt.ReleaseDevice();
     return ERROR_SUCCESS;
 }
@@ -298,7 +299,8 @@ uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
     return hRes;
 }
 
-uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback, void* context)
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback,
+                                                   void* context)
 {
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
     if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))

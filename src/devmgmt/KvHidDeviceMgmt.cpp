@@ -114,8 +114,8 @@ DWORD CKvHidDeviceMgmt::FindKnownHidDevices(_stHidDeviceEntry* entries, ULONG* c
             return ERROR_NOT_ENOUGH_MEMORY;
         }
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, static_cast<DWORD>(bytes), nullptr,
-                                              nullptr))
+        if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, static_cast<DWORD>(bytes),
+                                              nullptr, nullptr))
         {
             const DWORD error = LastErrorOrUnidentified();
             SetupDiDestroyDeviceInfoList(list);
@@ -200,8 +200,8 @@ DWORD CKvHidDeviceMgmt::AddDevice(const _stHidDeviceEntry& entry)
         RemoveDevice(devPos, false);
         return ERROR_UNSUPPORTED_TYPE;
     }
-    device->hDevNotify = m_devNotifications.RegisterDeviceHandleNotification(device->HidDevice,
-                                                                             HandleDeviceChange, this);
+    device->hDevNotify =
+        m_devNotifications.RegisterDeviceHandleNotification(device->HidDevice, HandleDeviceChange, this);
     AddNotification(NOTIF_DEVICE_ADDED, devPos);
     return ERROR_SUCCESS;
 }

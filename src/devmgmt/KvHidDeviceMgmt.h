@@ -59,7 +59,8 @@ public:
 
     // Receivers of the notification window. Device arrival and removal handling is not built yet: the
     // events are accepted and ignored, so the table changes only at the start and on an update.
-    static DWORD HandleDeviceInterfaceChange(void* pThis, DWORD event, DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    static DWORD HandleDeviceInterfaceChange(void* pThis, DWORD event,
+                                             DEV_BROADCAST_DEVICEINTERFACE_W* record);
     static DWORD HandleDeviceChange(void* pThis, DWORD event, DEV_BROADCAST_HANDLE* header);
 
 private:

@@ -24,8 +24,8 @@
 
 namespace
 {
-const WCHAR kOemKeyPath[] = TEXT("System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\")
-                            TEXT("Joystick\\OEM");
+const WCHAR kOemKeyPath[] =
+    TEXT("System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\") TEXT("Joystick\\OEM");
 const WCHAR kGenericName[] = TEXT("HID Device");
 const DWORD kOemNameBytes = 260;
 const DWORD kReaderWaitMs = 5000;
@@ -169,7 +169,8 @@ DWORD CKvHidDeviceRaw::OpenHidDevice(LPCWSTR path, _stHidDevice* device)
     }
     // The reader needs a handle opened for overlapped reads.
     CloseHandle(device->HidDevice);
-    device->HidDevice = CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    device->HidDevice =
+        CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (device->HidDevice == INVALID_HANDLE_VALUE)
     {
         const DWORD error = LastErrorOrUnidentified();
@@ -254,8 +255,8 @@ void CKvHidDeviceRaw::LookupOemName(HKEY oemKey, LPCWSTR vidPid, LPWSTR result)
     DWORD bytes = kOemNameBytes;
     LSTATUS status = RegOpenKeyExW(oemKey, vidPid, 0, KEY_READ, &deviceKey);
     if (status == ERROR_SUCCESS)
-        status = RegQueryValueExW(deviceKey, TEXT("OEMName"), nullptr, nullptr, reinterpret_cast<LPBYTE>(name),
-                                  &bytes);
+        status = RegQueryValueExW(deviceKey, TEXT("OEMName"), nullptr, nullptr,
+                                  reinterpret_cast<LPBYTE>(name), &bytes);
     if (status == ERROR_SUCCESS)
     {
         name[bytes / sizeof(WCHAR)] = 0;
@@ -365,10 +366,12 @@ DWORD BuildReportGroup(_stHidDevice* device, _stHidReportGroup* group, const Rep
     if (group->buttonCaps == nullptr || group->valueCaps == nullptr)
         return isInput ? LastErrorOrUnidentified() : ERROR_NOT_ENOUGH_MEMORY;
     USHORT n = shape.buttonCaps;
-    if (n && HidP_GetButtonCaps(shape.type, group->buttonCaps, &n, device->preparsedData) != HIDP_STATUS_SUCCESS)
+    if (n &&
+        HidP_GetButtonCaps(shape.type, group->buttonCaps, &n, device->preparsedData) != HIDP_STATUS_SUCCESS)
         return LastErrorOrUnidentified();
     n = shape.valueCaps;
-    if (n && HidP_GetValueCaps(shape.type, group->valueCaps, &n, device->preparsedData) != HIDP_STATUS_SUCCESS)
+    if (n &&
+        HidP_GetValueCaps(shape.type, group->valueCaps, &n, device->preparsedData) != HIDP_STATUS_SUCCESS)
         return LastErrorOrUnidentified();
 
     ULONG valueUsages = 0;
@@ -382,7 +385,8 @@ DWORD BuildReportGroup(_stHidDevice* device, _stHidReportGroup* group, const Rep
     const ULONG total = shape.buttonCaps + valueUsages;
     if (total > kMaxElements)
         return ERROR_NOT_ENOUGH_MEMORY;
-    group->elements = static_cast<_stHidElementData*>(std::calloc(total ? total : 1, sizeof(_stHidElementData)));
+    group->elements =
+        static_cast<_stHidElementData*>(std::calloc(total ? total : 1, sizeof(_stHidElementData)));
     if (group->elements == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY;
 
@@ -397,10 +401,10 @@ DWORD BuildReportGroup(_stHidDevice* device, _stHidReportGroup* group, const Rep
         element.reportId = cap.ReportID;
         UsageRange(cap.IsRange, cap.Range.UsageMin, cap.Range.UsageMax, cap.NotRange.Usage,
                    &element.ButtonData.usageMin, &element.ButtonData.usageMax);
-        element.ButtonData.maxUsages = HidP_MaxUsageListLength(shape.type, cap.UsagePage, device->preparsedData);
-        element.ButtonData.Usages =
-            static_cast<USAGE*>(std::calloc(element.ButtonData.maxUsages ? element.ButtonData.maxUsages : 1,
-                                            sizeof(USAGE)));
+        element.ButtonData.maxUsages =
+            HidP_MaxUsageListLength(shape.type, cap.UsagePage, device->preparsedData);
+        element.ButtonData.Usages = static_cast<USAGE*>(
+            std::calloc(element.ButtonData.maxUsages ? element.ButtonData.maxUsages : 1, sizeof(USAGE)));
         group->elementCount = count;
         if (element.ButtonData.Usages == nullptr)
             return ERROR_NOT_ENOUGH_MEMORY;
@@ -421,7 +425,8 @@ DWORD BuildReportGroup(_stHidDevice* device, _stHidReportGroup* group, const Rep
             element.reportId = cap.ReportID;
             element.ValueData.usage = static_cast<USAGE>(usage);
             element.index =
-                isInput ? CountSameUsage(group->elements, count, cap.UsagePage, static_cast<USAGE>(usage)) : 0;
+                isInput ? CountSameUsage(group->elements, count, cap.UsagePage, static_cast<USAGE>(usage))
+                        : 0;
             group->elementCount = ++count;
         }
     }
@@ -449,7 +454,8 @@ DWORD CKvHidDeviceRaw::BuildElementData(_stHidDevice* device)
     const ReportGroupShape groups[] = {
         {HidP_Input, caps.InputReportByteLength, caps.NumberInputButtonCaps, caps.NumberInputValueCaps},
         {HidP_Output, caps.OutputReportByteLength, caps.NumberOutputButtonCaps, caps.NumberOutputValueCaps},
-        {HidP_Feature, caps.FeatureReportByteLength, caps.NumberFeatureButtonCaps, caps.NumberFeatureValueCaps}};
+        {HidP_Feature, caps.FeatureReportByteLength, caps.NumberFeatureButtonCaps,
+         caps.NumberFeatureValueCaps}};
     _stHidReportGroup* targets[] = {&device->input, &device->output, &device->feature};
     for (int i = 0; i < 3; ++i)
         if (const DWORD error = BuildReportGroup(device, targets[i], groups[i]))
@@ -528,8 +534,8 @@ DWORD CKvHidDeviceRaw::GetCapabilities(_stHidCapability* buffer, ULONG* numCap)
 
 // ---- Unpacking and delivery ----
 
-DWORD CKvHidDeviceRaw::UnpackReport(PCHAR report, USHORT reportLength, _stHidElementData* elements, ULONG count,
-                                    PHIDP_PREPARSED_DATA preparsedData)
+DWORD CKvHidDeviceRaw::UnpackReport(PCHAR report, USHORT reportLength, _stHidElementData* elements,
+                                    ULONG count, PHIDP_PREPARSED_DATA preparsedData)
 {
     if (count == 0)
         return ERROR_SUCCESS;
@@ -559,16 +565,17 @@ DWORD CKvHidDeviceRaw::UnpackReport(PCHAR report, USHORT reportLength, _stHidEle
         }
         else
         {
-            element.status = HidP_GetUsageValue(HidP_Input, element.usagePage, 0, element.ValueData.usage,
-                                                &element.ValueData.value, preparsedData, report, reportLength);
+            element.status =
+                HidP_GetUsageValue(HidP_Input, element.usagePage, 0, element.ValueData.usage,
+                                   &element.ValueData.value, preparsedData, report, reportLength);
             if (element.status != HIDP_STATUS_SUCCESS)
             {
                 KV_ASSERT(false);
                 return LastErrorOrUnidentified();
             }
-            element.status = HidP_GetScaledUsageValue(HidP_Input, element.usagePage, 0, element.ValueData.usage,
-                                                      &element.ValueData.scaledValue, preparsedData, report,
-                                                      reportLength);
+            element.status =
+                HidP_GetScaledUsageValue(HidP_Input, element.usagePage, 0, element.ValueData.usage,
+                                         &element.ValueData.scaledValue, preparsedData, report, reportLength);
         }
         element.updated = 1;
     }

@@ -56,7 +56,7 @@ struct _stHidReportGroup
 struct _stHidDevice
 {
     LPWSTR devicePath;
-    HANDLE HidDevice; // INVALID_HANDLE_VALUE when the opening failed
+    HANDLE HidDevice;      // INVALID_HANDLE_VALUE when the opening failed
     HDEVNOTIFY hDevNotify; // the device table's handle-notification registration
     ULONG readAccess;
     ULONG writeAccess;
@@ -101,7 +101,8 @@ public:
     static DWORD BuildElementData(_stHidDevice* device);
     static DWORD UnpackReport(PCHAR report, USHORT reportLength, _stHidElementData* elements, ULONG count,
                               PHIDP_PREPARSED_DATA preparsedData);
-    static DWORD SendInput(CKvHidDeviceRaw* device, _stHidDevice* hidDevice, _stHidValue* pData, ULONG pDataLen);
+    static DWORD SendInput(CKvHidDeviceRaw* device, _stHidDevice* hidDevice, _stHidValue* pData,
+                           ULONG pDataLen);
     static DWORD WINAPI AsynchReadThreadProc(LPVOID param);
 
     DWORD KvImpersonateLoggedUser();
@@ -125,9 +126,9 @@ private:
     HANDLE m_hReadThread;
     HANDLE m_hUserToken;
 
-    std::mutex m_callbackGuard;          // the callback pair, never held while the callback runs
-    std::atomic<LONG> m_refs;            // the table's and a running reader's
-    std::atomic<DWORD> m_readThreadId;   // the reader's id while it runs, else 0
-    std::atomic<bool> m_bReaderRunning;  // set before the reader starts, cleared as it ends
-    std::atomic<bool> m_bDelivering;     // the reader is inside the application's callback
+    std::mutex m_callbackGuard;         // the callback pair, never held while the callback runs
+    std::atomic<LONG> m_refs;           // the table's and a running reader's
+    std::atomic<DWORD> m_readThreadId;  // the reader's id while it runs, else 0
+    std::atomic<bool> m_bReaderRunning; // set before the reader starts, cleared as it ends
+    std::atomic<bool> m_bDelivering;    // the reader is inside the application's callback
 };

@@ -38,7 +38,8 @@ private:
 
 size_t TimeoutLines(LogCapture& log)
 {
-    return log.CountContaining(W("gave up waiting")) + log.CountContaining(W("ASSERT(waitRes == WAIT_OBJECT_0)"));
+    return log.CountContaining(W("gave up waiting")) +
+           log.CountContaining(W("ASSERT(waitRes == WAIT_OBJECT_0)"));
 }
 
 // Reads the name and capabilities of every device announced as added.

@@ -115,8 +115,8 @@ TEST(CapabilitiesTest, EveryFailedQueryLeavesTheOutputsClearedAndTheBlocksAreThe
 // A device with no input at all: the size query says 0, so the export hands out nothing and checks nothing.
 TEST(CapabilitiesTest, ADeviceWithoutInputsHasAnEmptyList)
 {
-    const std::vector<uint8_t> outputOnly = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x09, 0x30, 0x15, 0x00, 0x25,
-                                             0x7F, 0x75, 0x08, 0x95, 0x01, 0x91, 0x02, 0xC0};
+    const std::vector<uint8_t> outputOnly = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x09, 0x30, 0x15, 0x00,
+                                             0x25, 0x7F, 0x75, 0x08, 0x95, 0x01, 0x91, 0x02, 0xC0};
     ASSERT_NE(Plug(Spec(outputOnly)), 0u);
     LogCapture log;
     ASSERT_EQ(KvHRInitialize(), 0u);

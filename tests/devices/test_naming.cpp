@@ -9,7 +9,8 @@ using winport::machine::Hive;
 
 namespace
 {
-const std::u16string kOem = u"System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
+const std::u16string kOem =
+    u"System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
 
 void SetOemName(Hive hive, const std::u16string& vidPid, const std::u16string& name)
 {

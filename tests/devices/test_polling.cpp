@@ -174,10 +174,12 @@ TEST(PollingTest, APolledDeviceWithoutACallbackReadsOnAndACallbackRegisteredLate
     ValueRecorder values;
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
     ASSERT_TRUE(Send(id, {0x00, 0x02, 0x22, 0x00, 0x00, 0x00}));
-    ASSERT_TRUE(WaitFor([&] {
-        const auto last = values.Last().values;
-        return ValueOf(last, 1, 0x30) == 0x22 && ValueOf(last, 9, 2) == 1;
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&]
+        {
+            const auto last = values.Last().values;
+            return ValueOf(last, 1, 0x30) == 0x22 && ValueOf(last, 9, 2) == 1;
+        }));
     EXPECT_EQ(RunningThreads(), readersOff + 1);
     // A null callback is stored like any other: deliveries stop, reading goes on.
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, nullptr, nullptr), 0u);

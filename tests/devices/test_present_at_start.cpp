@@ -163,7 +163,8 @@ TEST(PresentAtStartTest, DevicesTheSystemOwnsOrThatFailToOpenNeverReachTheApplic
     EXPECT_EQ(Announced(recorder, NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{1}));
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{1}));
     const auto path = Machine::Instance().InterfacePaths(refused).at(0);
-    EXPECT_EQ(log.Count(W("Opening device: ") + WString(path.begin(), path.end()) + W(" hRes:0x00000005\n")), 1u);
+    EXPECT_EQ(log.Count(W("Opening device: ") + WString(path.begin(), path.end()) + W(" hRes:0x00000005\n")),
+              1u);
 
     // Each update tries it again, at the next search start, and drops it silently; once it opens it stays.
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
