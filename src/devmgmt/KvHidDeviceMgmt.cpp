@@ -1,6 +1,10 @@
 #include "KvHidDeviceMgmt.h"
 
+// mingw-w64's HID headers do not give their functions C linkage themselves.
+extern "C"
+{
 #include <hidsdi.h>
+}
 #include <setupapi.h>
 
 #include "KvCallbackScope.h"

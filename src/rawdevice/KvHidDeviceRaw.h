@@ -4,8 +4,11 @@
 
 #include <windows.h>
 
-#include <hidpi.h>
+// mingw-w64's HID headers do not give their functions C linkage themselves.
+extern "C"
+{
 #include <hidsdi.h>
+}
 
 #include "KvCommon.h"
 #include "KvHidRaw.h"
