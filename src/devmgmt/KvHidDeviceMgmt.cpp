@@ -25,6 +25,9 @@ extern "C"
 
 namespace
 {
+// How long closing every device waits for the readers, all together.
+const DWORD kCloseWaitMs = 5000;
+
 DWORD LastErrorOrUnidentified()
 {
     const DWORD error = GetLastError();
@@ -283,10 +286,16 @@ DWORD CKvHidDeviceMgmt::GetCurrentDevices(DWORD* positions, ULONG capacity, ULON
 void CKvHidDeviceMgmt::CloseHidDevices()
 {
     CLock hold(&m_devLock, "CKvHidDeviceMgmt::CloseHidDevices", false, true, KV_LOCK_TIMEOUT_MS);
+    // Every reader is told to stop first, so they all end together within one wait (on Windows, under the
+    // loader lock, no thread can end at all: the whole close then costs that one wait, not one per device).
+    for (CKvHidDeviceRaw* device : m_devices)
+        if (device != nullptr)
+            device->RequestStop();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     for (CKvHidDeviceRaw*& device : m_devices)
     {
         if (device != nullptr)
-            CKvHidDeviceRaw::Destroy(device);
+            CKvHidDeviceRaw::DestroyAtClose(device, deadline);
         device = nullptr;
     }
 }
