@@ -149,9 +149,9 @@ void CKvDevNotifications::ReapRetiredThread()
 {
     if (!m_hRetiredThread)
         return;
-    const LONG othersInCode = IsCurrentThread(m_hRetiredThread) ? 1 : 0;
+    const LONG staying = m_hNotifThread ? 1 : 0; // the thread being stopped now, if any
     const DWORD start = GetTickCount();
-    while (ReadCount(&m_threadsInCode) > othersInCode + (m_hNotifThread ? 1 : 0) &&
+    while (!IsCurrentThread(m_hRetiredThread) && ReadCount(&m_threadsInCode) > staying &&
            WaitForSingleObject(m_hRetiredThread, RETIRED_THREAD_POLL_MS) == WAIT_TIMEOUT)
     {
         if (GetTickCount() - start >= THREAD_STOP_TIMEOUT_MS)
@@ -208,6 +208,14 @@ DWORD WINAPI CKvDevNotifications::WindowMessageThread(LPVOID pParam)
         CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, HWND_MESSAGE, nullptr, hInstance, nullptr);
     pThis->m_wndNotif = hWnd;
+    if (!hWnd)
+    {
+        // No window, no messages: the thread ends at once rather than wait for a stop that cannot come.
+        KvDebugLog(TEXT("CKvDevNotifications: the notification window could not be created"));
+        SetEvent(pThis->m_hThreadStarted);
+        InterlockedDecrement(&pThis->m_threadsInCode);
+        return 0;
+    }
     AssociateWindowInstance(hWnd, pThis);
     SetEvent(pThis->m_hThreadStarted);
 
