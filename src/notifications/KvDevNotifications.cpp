@@ -12,8 +12,8 @@ const DWORD RETIRED_THREAD_POLL_MS = 10;
 const size_t NAME_CHARS = 256;
 const GUID GUID_NULL = {};
 
-// The window procedure reads the handle table without a lock: an entry's registration handle is published
-// after its other fields and read before them.
+// The window procedure reads the handle table without a lock: an entry's fields are atomic, and its
+// registration handle is published after the other fields and read before them.
 HDEVNOTIFY LoadRegistration(const _stHandleNotification& entry)
 {
     return __atomic_load_n(&entry.hNotification, __ATOMIC_ACQUIRE);
@@ -22,6 +22,16 @@ HDEVNOTIFY LoadRegistration(const _stHandleNotification& entry)
 void StoreRegistration(_stHandleNotification& entry, HDEVNOTIFY hNotification)
 {
     __atomic_store_n(&entry.hNotification, hNotification, __ATOMIC_RELEASE);
+}
+
+template <typename T> T LoadField(const T& field)
+{
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
+template <typename T> void StoreField(T& field, T value)
+{
+    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
 }
 
 void FormatName(WCHAR (&buffer)[NAME_CHARS], LPCWSTR format, ...)
@@ -271,8 +281,9 @@ LRESULT CALLBACK CKvDevNotifications::NotifWndProc(HWND hWnd, UINT message, WPAR
         const _stHandleNotification* pEntry = pThis->FindHandleEntry(pRecord->dbch_handle);
         const bool bFound = pEntry != nullptr;
         KV_ASSERT(bFound);
-        if (bFound && pEntry->pfnCallback)
-            pEntry->pfnCallback(pEntry->pContext, event, pRecord);
+        const PFN_DEVICE_HANDLE_CALLBACK pfnCallback = bFound ? LoadField(pEntry->pfnCallback) : nullptr;
+        if (pfnCallback)
+            pfnCallback(LoadField(pEntry->pContext), event, pRecord);
     }
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
@@ -280,7 +291,7 @@ LRESULT CALLBACK CKvDevNotifications::NotifWndProc(HWND hWnd, UINT message, WPAR
 const _stHandleNotification* CKvDevNotifications::FindHandleEntry(HANDLE hDevice) const
 {
     for (const _stHandleNotification& entry : m_handleNotifications)
-        if (LoadRegistration(entry) && entry.hDevice == hDevice)
+        if (LoadRegistration(entry) && LoadField(entry.hDevice) == hDevice)
             return &entry;
     return nullptr;
 }
@@ -326,9 +337,9 @@ HDEVNOTIFY CKvDevNotifications::RegisterDeviceHandleNotification(HANDLE hDevice,
     {
         if (!LoadRegistration(entry))
         {
-            entry.hDevice = hDevice;
-            entry.pfnCallback = callback;
-            entry.pContext = context;
+            StoreField(entry.hDevice, hDevice);
+            StoreField(entry.pfnCallback, callback);
+            StoreField(entry.pContext, context);
             StoreRegistration(entry, hNotification);
             break;
         }
