@@ -26,7 +26,7 @@ struct Heard
     void* context;
 };
 
-// Records every event that reaches the two callbacks; a hook may act inside the interface callback.
+// Records every event that reaches the two callbacks; a hook may act inside either callback.
 class Recorder
 {
 public:
@@ -50,6 +50,9 @@ public:
     {
         Instance().Add(
             {event, record->dbch_devicetype, {}, record->dbch_handle, GetCurrentThreadId(), context});
+        std::function<void()> hook = Instance().Hook();
+        if (hook)
+            hook();
         return 0;
     }
 

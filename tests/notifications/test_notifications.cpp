@@ -159,6 +159,33 @@ TEST_F(NotificationWindow, HandleEventsReachTheFirstEntryRegisteredForThatHandle
     CloseHandle(hSecond);
 }
 
+// The device manager closes a device on its query-remove, on the message thread, inside the event.
+TEST_F(NotificationWindow, AHandleUnregisteredInsideItsOwnEventHearsNothingMore)
+{
+    CKvDevNotifications notif;
+    notif.Initialize();
+    const uint32_t device = PlugGamePad();
+    HANDLE file = OpenDevice(device);
+    const HDEVNOTIFY registration =
+        notif.RegisterDeviceHandleNotification(file, &Recorder::OnHandle, &m_context);
+    DWORD unregistered = ~0u;
+    Recorder::Instance().SetHook(
+        [&]
+        {
+            unregistered = notif.UnregisterDeviceHandleNotification(registration);
+            CloseHandle(file);
+        });
+
+    ASSERT_TRUE(machine::Machine::Instance().UnplugDevice(device, machine::Removal::Orderly));
+    const std::vector<Heard> events = Recorder::Instance().Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].event, static_cast<DWORD>(DBT_DEVICEQUERYREMOVE));
+    EXPECT_EQ(unregistered, 0u);
+    EXPECT_EQ(machine::OpenDesktopResources().deviceNotifications, m_desktopBefore.deviceNotifications);
+    EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 0u);
+    notif.UnInitialize();
+}
+
 TEST_F(NotificationWindow, SixtyFourHandleRegistrationsFillTheTableAndUnregisteringFreesAnEntry)
 {
     CKvDevNotifications notif;
