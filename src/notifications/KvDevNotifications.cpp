@@ -71,11 +71,9 @@ CKvDevNotifications::CKvDevNotifications()
 
 CKvDevNotifications::~CKvDevNotifications()
 {
+    KV_ASSERT(m_bInitialized == false);
     if (m_bInitialized)
-    {
-        KV_ASSERT(m_bInitialized == false);
         UnInitialize();
-    }
     KV_ASSERT(m_hInterfaceNotification == NULL);
     KV_ASSERT(m_hNotifThread == NULL);
     KV_ASSERT(m_wndNotif == NULL);
