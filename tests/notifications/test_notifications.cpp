@@ -384,6 +384,43 @@ TEST_F(NotificationWindow, AStopFromInsideAnEventDoesNotWaitForItsOwnThread)
     EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 0u);
 }
 
+// A thread stopped from inside its own event runs the library's code until it has left its loop; here it is
+// held there (on the association lock), so destroying the object waits for it, up to 2000 ms.
+TEST_F(NotificationWindow, DestroyingTheObjectWaitsForAStoppedThreadStillInItsCode)
+{
+    alignas(CKvDevNotifications) static unsigned char storage[sizeof(CKvDevNotifications)];
+    CKvDevNotifications* notif = new (storage) CKvDevNotifications; // outlives its destruction, as a global
+    notif->Initialize();
+    notif->RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+                                                &m_context);
+    std::promise<void> lockHeld;
+    std::promise<void> releaseLock;
+    std::thread holder;
+    Recorder::Instance().SetHook(
+        [&]
+        {
+            notif->UnInitialize();
+            holder = std::thread(
+                [&]
+                {
+                    CLock hold(&CKvDevNotifications::m_hWindowAssociation, "test", false, true,
+                               KV_LOCK_TIMEOUT_MS);
+                    lockHeld.set_value();
+                    releaseLock.get_future().wait();
+                });
+            lockHeld.get_future().wait();
+        });
+    PlugGamePad(); // the thread leaves its loop and waits for the association lock
+
+    notif->~CKvDevNotifications();
+    EXPECT_EQ(m_log.Count(u"CKvDevNotifications: a stopped message thread is still running"), 1u);
+    EXPECT_EQ(RunningThreads(), m_threadsBefore + 1);
+    releaseLock.set_value();
+    holder.join();
+    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == m_threadsBefore; }));
+    EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 0u);
+}
+
 TEST(WindowAssociations, EightWindowsAtMostEachOnce)
 {
     LogCapture log;
