@@ -290,7 +290,14 @@ DWORD CKvHidDeviceRaw::KvImpersonateLoggedUser()
     KV_ASSERT(bResult);
     CloseHandle(userToken);
     if (!ImpersonateLoggedOnUser(m_hUserToken))
-        return GetLastError();
+    {
+        // No impersonation in force: the token goes, or every later lookup would find it and fail.
+        const DWORD error = LastErrorOrUnidentified();
+        if (m_hUserToken != nullptr && m_hUserToken != INVALID_HANDLE_VALUE)
+            CloseHandle(m_hUserToken);
+        m_hUserToken = INVALID_HANDLE_VALUE;
+        return error;
+    }
     return ERROR_SUCCESS;
 }
 
