@@ -315,9 +315,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2 * kMaxDevices; ++i)
     {
         auto t = std::make_unique<Track>();
-        winport::machine::HidDeviceSpec spec;
-        spec.reportDescriptor = kSequencePad;
-        t->machineId = Machine::Instance().PlugDevice(spec);
+        winport::machine::HidDeviceSpec description;
+        description.reportDescriptor = kSequencePad;
+        t->machineId = Machine::Instance().PlugDevice(description);
         (i < kMaxDevices ? tracks : plain).push_back(std::move(t));
     }
     KvHRInitialize();
@@ -378,9 +378,9 @@ int main(int argc, char** argv)
         for (const Shape& s : shapes)
         {
             auto t = std::make_unique<Track>();
-            winport::machine::HidDeviceSpec spec;
-            spec.reportDescriptor = InputsDescriptor(s.n, s.buttons);
-            t->machineId = Machine::Instance().PlugDevice(spec);
+            winport::machine::HidDeviceSpec description;
+            description.reportDescriptor = InputsDescriptor(s.n, s.buttons);
+            t->machineId = Machine::Instance().PlugDevice(description);
             group.push_back(std::move(t));
         }
     };
