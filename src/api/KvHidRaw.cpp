@@ -11,9 +11,12 @@
 #include "KvExportLock.h"
 #include "KvGlobals.h"
 #include "KvHidDeviceMgmt.h"
+#include "KvHidDeviceRaw.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
 #include "KvKeyNames.h"
+#include "KvLifecycleGate.h"
+#include "KvModulePin.h"
 #include "KvServiceControl.h"
 #include "KvVirtualDevExports.h"
 
@@ -32,25 +35,98 @@ CKvHidDirectInput hidDirectInput;
 KVLOCK dllCallLock = nullptr;
 DWORD dllAttachCount = 0;
 
-// ---- Entry point ----
+// Lets one start or stop run at a time, a callback's included.
+CKvLifecycleGate lifecycleGate;
+
+// ---- Start and the two stops ----
 
 namespace
 {
-// processExit: the process is ending (the loader's reserved argument is not null), and the system has
-// already ended every other thread.
-void StopOnLastDetach(bool processExit)
+DWORD Start()
+{
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
+}
+
+DWORD UpdateDevices()
+{
+    return hidDeviceMgmt.UpdateHidDevicesList();
+}
+
+// The steps both stops share.
+void StopDeviceNotifications()
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
+}
+
+void ReleaseService()
+{
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
+}
+
+// The two stops differ on purpose in one place: KvHRUnInitialize ends the virtual devices' polling before
+// it releases the service, the last detach releases the service first and ends the polling after it.
+DWORD StopFromExport()
+{
+    StopDeviceNotifications();
+    hidDirectInput.DeletePollingQueue();
+    ReleaseService();
+    return ERROR_SUCCESS;
+}
+
+// processExit: the process is ending (the loader's reserved argument is not null), and the system has
+// already ended every other thread, so nothing is waited for.
+DWORD StopOnLastDetach(bool processExit)
+{
+    StopDeviceNotifications();
+    ReleaseService();
     if (processExit)
         hidDirectInput.ForgetOnProcessExit();
     else
         hidDirectInput.DeletePollingQueueOnUnload();
+    return ERROR_SUCCESS;
+}
+
+DWORD StopOnUnload()
+{
+    return StopOnLastDetach(false);
+}
+
+DWORD StopOnProcessExit()
+{
+    return StopOnLastDetach(true);
+}
+
+// A service notification that outlived the service's bounded wait still runs the library's code (its
+// "&m_notifLock" held, which teardown then leaves allocated): the code must stay until it has left.
+void KeepCodeForRunningNotification()
+{
+    if (hidFilterMgmt.RunningNotifications() == 0)
+        return;
+    if (CKvModulePin::PinLibraryModules())
+    {
+        KvDebugLogString(
+            TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
+        return;
+    }
+    KvDebugLogString(
+        TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
+    while (!hidFilterMgmt.WaitNotificationsEnded(10000))
+        KvDebugLogString(TEXT("KvHidRaw: the unload still waits for a service notification\n"));
+}
+
+void DetachLast(bool processExit)
+{
+    lifecycleGate.RunLast(processExit ? &StopOnProcessExit : &StopOnUnload);
+    KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
+
+// ---- Entry point ----
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
@@ -63,7 +139,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach(reserved != nullptr);
+                DetachLast(reserved != nullptr);
             break;
         default:
             break;
@@ -89,19 +165,13 @@ struct CKvNativeLoader
 uint32_t KVHR_CALL KvHRInitialize(void)
 {
     CKvExportLock lock("KvHRInitialize");
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
+    return lifecycleGate.Run(&Start, "KvHRInitialize");
 }
 
 uint32_t KVHR_CALL KvHRUnInitialize(void)
 {
     CKvExportLock lock("KvHRUnInitialize");
-    if (hidDeviceMgmt.IsStarted())
-        hidDeviceMgmt.Stop();
-    hidDirectInput.DeletePollingQueue();
-    KvSCUnInitialize();
-    hidFilterMgmt.MarkStopped();
+    lifecycleGate.Run(&StopFromExport, "KvHRUnInitialize");
     return ERROR_SUCCESS;
 }
 
@@ -122,22 +192,15 @@ int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
 
 // ---- Device queries ----
 
-namespace
-{
-// The filtered and physical branches arrive with their own work; a position beyond the table already holds
-// no device.
-uint32_t FilteredOrPhysicalResult(uint32_t id)
-{
-    const bool emptyPosition = (id & FILTERED_DEVICE_FLAG) == 0 && id >= MAX_HID_DEVICES;
-    return emptyPosition ? ERROR_NOT_FOUND : ERROR_CALL_NOT_IMPLEMENTED;
-}
-} // namespace
-
-// The device table, device names and capabilities arrive with the physical-device work.
 uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
 {
     CKvExportLock lock("KvHRUpdateHidDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    // Outside callbacks the update takes the start/stop gate, so a stop asked for from one of its device
+    // events is carried out once the update has let the device table go. Inside a callback it runs nested
+    // (the gate may be held by the very start or update whose event called it).
+    if (CKvCallbackScope::InsideCallback())
+        return UpdateDevices();
+    return lifecycleGate.Run(&UpdateDevices, "KvHRUpdateHidDevicesList");
 }
 
 uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
@@ -145,7 +208,20 @@ uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
     *list = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    DWORD positions[MAX_HID_DEVICES];
+    ULONG n = 0;
+    const DWORD hRes = hidDeviceMgmt.GetCurrentDevices(positions, MAX_HID_DEVICES, &n);
+    if (hRes != ERROR_SUCCESS)
+    {
+        KV_VERIFY(hRes);
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (n == 0)
+        return ERROR_SUCCESS;
+    *list = static_cast<uint32_t*>(
+        DllAlloc::MemCopyAlloc(positions, n * sizeof(uint32_t), TEXT("KvHRGetDevicesList")));
+    *count = *list ? n : 0;
+    return ERROR_SUCCESS;
 }
 
 uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
@@ -161,7 +237,16 @@ uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
         *name = DllAlloc::StringCopyAlloc(buffer, TEXT("KvHRGetDeviceName"));
         return ERROR_SUCCESS;
     }
-    return FilteredOrPhysicalResult(id);
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    WCHAR buffer[DEVICE_NAME_CHARS] = {};
+    const DWORD hRes = device->GetDeviceName(buffer);
+    hidDeviceMgmt.ReleaseDevice();
+    if (hRes != ERROR_SUCCESS)
+        return hRes;
+    *name = DllAlloc::StringCopyAlloc(buffer, TEXT("KvHRGetDeviceName"));
+    return ERROR_SUCCESS;
 }
 
 uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps, uint32_t* count)
@@ -213,7 +298,28 @@ uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** cap
         }
         return ERROR_SUCCESS;
     }
-    return FilteredOrPhysicalResult(id);
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    ULONG n = 0;
+    const DWORD hRes = device->GetCapabilities(nullptr, &n);
+    KV_ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER);
+    if (hRes == ERROR_INSUFFICIENT_BUFFER && n != 0)
+    {
+        *caps = static_cast<_stHidCapability*>(
+            DllAlloc::Allocate(n * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
+        if (*caps == nullptr || device->GetCapabilities(*caps, &n) != ERROR_SUCCESS)
+            n = 0;
+    }
+    hidDeviceMgmt.ReleaseDevice();
+    // A count of 0 goes with a null array, also when no input is listed.
+    if (n == 0 && *caps != nullptr)
+    {
+        DllAlloc::Free(*caps, nullptr);
+        *caps = nullptr;
+    }
+    *count = n;
+    return ERROR_SUCCESS;
 }
 
 uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
@@ -226,7 +332,14 @@ uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
     }
     if (CKvHidFilterMgmt::IsFilteredId(id))
         return ERROR_INVALID_PARAMETER;
-    return FilteredOrPhysicalResult(id);
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const HIDD_ATTRIBUTES& attributes = device->GetDevice()->attributes;
+    *isVirtual =
+        attributes.VendorID == KVHR_MAKER_VENDOR_ID && attributes.ProductID == KVHR_MAKER_VIRTUAL_PRODUCT_ID;
+    hidDeviceMgmt.ReleaseDevice();
+    return ERROR_SUCCESS;
 }
 
 // ---- Input and notifications ----
@@ -241,7 +354,14 @@ uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
         hidFilterMgmt.SetPolling(CKvHidFilterMgmt::ServiceId(id), poll);
         return ERROR_SUCCESS;
     }
-    return FilteredOrPhysicalResult(id);
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const DWORD hRes = device->SetPolling(poll != 0);
+    if (poll)
+        KV_ASSERT(hRes == ERROR_SUCCESS || hRes == ERROR_ALREADY_INITIALIZED);
+    hidDeviceMgmt.ReleaseDevice();
+    return hRes;
 }
 
 uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback,
@@ -252,7 +372,7 @@ uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValues
         return hidDirectInput.SetReadVirtualDevValuesCallback(VirtualDevIndex(id), callback, context);
     if (CKvHidFilterMgmt::IsFilteredId(id))
         return hidFilterMgmt.SetReadDeviceValuesCallback(CKvHidFilterMgmt::ServiceId(id), callback, context);
-    return FilteredOrPhysicalResult(id);
+    return hidDeviceMgmt.SetReadDeviceValuesCallback(id, callback, context);
 }
 
 uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context)
