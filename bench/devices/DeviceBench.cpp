@@ -315,7 +315,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 2 * kMaxDevices; ++i)
     {
         auto t = std::make_unique<Track>();
-        winport::machine::HidDeviceSpec description;
+        winport::machine::HidDeviceDescription description;
         description.reportDescriptor = kSequencePad;
         t->machineId = Machine::Instance().PlugDevice(description);
         (i < kMaxDevices ? tracks : plain).push_back(std::move(t));
@@ -378,7 +378,7 @@ int main(int argc, char** argv)
         for (const Shape& s : shapes)
         {
             auto t = std::make_unique<Track>();
-            winport::machine::HidDeviceSpec description;
+            winport::machine::HidDeviceDescription description;
             description.reportDescriptor = InputsDescriptor(s.n, s.buttons);
             t->machineId = Machine::Instance().PlugDevice(description);
             group.push_back(std::move(t));

@@ -85,9 +85,9 @@ TEST(NamingTest, WithNoOemKeyAnywhereTheEnumerationNameServes)
 
 TEST(NamingTest, TheEnumerationNameIsTheFriendlyNameElseTheDescriptionElseEmptyWithAFailedCheck)
 {
-    HidDeviceSpec described = Description(JoystickDescriptor());
+    HidDeviceDescription described = Description(JoystickDescriptor());
     described.deviceDescription = u"Described Stick";
-    HidDeviceSpec anonymous = Description(JoystickDescriptor());
+    HidDeviceDescription anonymous = Description(JoystickDescriptor());
     anonymous.deviceDescription.reset();
     Plug(described);
     Plug(anonymous);

@@ -134,9 +134,9 @@ TEST(PresentAtStartTest, TheSearchStartAdvancesByOneFromWhereItBeganAfterWrappin
 
 TEST(PresentAtStartTest, PathsThatDifferOnlyInLetterCaseNameOneDevice)
 {
-    HidDeviceSpec upper = Description(JoystickDescriptor(), "Upper");
+    HidDeviceDescription upper = Description(JoystickDescriptor(), "Upper");
     upper.instanceKey = "1A2B3C4D";
-    HidDeviceSpec lower = Description(JoystickDescriptor(), "Lower");
+    HidDeviceDescription lower = Description(JoystickDescriptor(), "Lower");
     lower.instanceKey = "1a2b3c4d";
     ASSERT_NE(Plug(upper), 0u);
     ASSERT_NE(Plug(lower), 0u);
