@@ -4,6 +4,8 @@
 #include "KvDevNotifications.h"
 #include "KvTestSupport.h"
 
+#include <hidsdi.h>
+
 #include <machine/DesktopControl.h>
 #include <machine/Machine.h>
 
@@ -15,6 +17,14 @@
 namespace notif_test
 {
 namespace machine = winport::machine;
+
+// The interface class of HID devices, as the system names it.
+inline GUID HidInterfaceClass()
+{
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    return guid;
+}
 
 struct Heard
 {
