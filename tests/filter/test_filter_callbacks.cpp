@@ -89,9 +89,9 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayReplaceCallbacksIncludingItsOwn)
 }
 
 // Two service threads at once: one delivers a filtered device's values, whose callback (holding the
-// filter's device lock) sets the notification handler and so waits for the filter's handler lock; the
-// other runs the script-state handler, which holds that lock and switches the device's polling off. The
-// handler's call must not wait for the delivery.
+// filter's device lock) sets the notification handler while the other thread runs the script-state handler
+// (holding the filter's handler lock), which switches the device's polling off and replaces its callback
+// while the delivery still runs. Neither call may wait for the other thread.
 TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWaitsForItsLocksDoesNotBlock)
 {
     KvSimService::SetNotificationThreads(2);
@@ -102,6 +102,8 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
     std::promise<void> delivering;
     std::promise<void> handlerEntered;
     std::shared_future<void> handlerEnteredFuture = handlerEntered.get_future().share();
+    std::promise<void> handlerCallsMade;
+    std::shared_future<void> handlerCallsMadeFuture = handlerCallsMade.get_future().share();
     std::atomic<uint32_t> setPolling{0xFFFFFFFF};
     std::atomic<uint32_t> setCallback{0xFFFFFFFF};
     std::atomic<uint32_t> setHandler{0xFFFFFFFF};
@@ -114,6 +116,7 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
         delivering.set_value();
         handlerEnteredFuture.wait();
         setHandler = KvHRSetNotificationHandler(&ScriptHandler::Handler, &handler);
+        handlerCallsMadeFuture.wait();
     };
     handler.onEvent = [&](uint32_t value)
     {
@@ -122,6 +125,7 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
         handlerEntered.set_value();
         setPolling = KvHRSetPolling(FilteredId(0), 0);
         setCallback = KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder);
+        handlerCallsMade.set_value();
     };
     Subscribe(0, Gamepad(), recorder);
     KvSimService::PushInput(0, NoInput());
