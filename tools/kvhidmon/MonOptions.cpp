@@ -64,7 +64,7 @@ bool CMonOptions::ParseOption(const std::vector<std::string>& args, size_t& i, s
     else if (option == "--demo-service-refuses")
         demo = demoServiceRefuses = true;
     else if (option == "--help" || option == "-h")
-        command = MonCommand::Help;
+        m_helpAsked = true;
     else if (option == "--duration")
     {
         const std::string* text = NextArgument(args, i, error);
@@ -104,7 +104,6 @@ std::optional<CMonOptions> CMonOptions::Parse(const std::vector<std::string>& ar
 {
     CMonOptions options;
     std::vector<std::string> words;
-    bool help = false;
     for (size_t i = 0; i < args.size(); ++i)
     {
         if (args[i].rfind("-", 0) != 0)
@@ -114,9 +113,8 @@ std::optional<CMonOptions> CMonOptions::Parse(const std::vector<std::string>& ar
         }
         if (!options.ParseOption(args, i, error))
             return std::nullopt;
-        help = help || options.command == MonCommand::Help;
     }
-    if (help)
+    if (options.m_helpAsked)
         return options;
     if (words.empty())
     {

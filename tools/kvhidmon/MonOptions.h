@@ -32,6 +32,8 @@ public:
     bool demoServiceRefuses = false;
 
 private:
+    bool m_helpAsked = false;
+
     bool ParseOption(const std::vector<std::string>& args, size_t& i, std::string& error);
 };
 
