@@ -2,7 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-using nlohmann::json;
+// Keys in the order written, so a line reads as its documentation shows it.
+using json = nlohmann::ordered_json;
 
 const char* CMonJsonWriter::EventName(uint32_t event)
 {
