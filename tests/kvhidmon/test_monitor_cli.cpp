@@ -2,6 +2,7 @@
 // start each give one clear line and a non-zero exit; list and caps give every device's fields.
 #include <gtest/gtest.h>
 
+#include "KvHidRaw.h"
 #include "MonDemoScenario.h"
 #include "MonitorRun.h"
 
