@@ -68,7 +68,7 @@ void ExpectEveryTick(const std::vector<json>& deliveries, Expected expected, Dec
         ASSERT_EQ(decode(deliveries[tick]), expected(static_cast<int>(tick))) << "tick " << tick;
 }
 
-const DemoRun& Run()
+const DemoRun& Demo()
 {
     static const DemoRun run = Watch();
     return run;
@@ -85,8 +85,8 @@ TEST(MonitorDemoTest, TheGamepadShowsEveryReportTheScenarioSent)
         return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x32), Raw(v, 1, 0x35), Raw(v, 1, 0x39),
                                Buttons(v));
     };
-    ASSERT_EQ(Run().idByName.count(CMonDemoScenario::kGamepadName), 1u);
-    ExpectEveryTick(Run().deliveries.at(Run().idByName.at(CMonDemoScenario::kGamepadName)), state, decode, 100);
+    ASSERT_EQ(Demo().idByName.count(CMonDemoScenario::kGamepadName), 1u);
+    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kGamepadName)), state, decode, 100);
 }
 
 TEST(MonitorDemoTest, TheFlightStickShowsEveryReportTheScenarioSent)
@@ -100,8 +100,8 @@ TEST(MonitorDemoTest, TheFlightStickShowsEveryReportTheScenarioSent)
         return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x35), Raw(v, 1, 0x36), Raw(v, 1, 0x39),
                                Buttons(v));
     };
-    ASSERT_EQ(Run().idByName.count(CMonDemoScenario::kStickName), 1u);
-    ExpectEveryTick(Run().deliveries.at(Run().idByName.at(CMonDemoScenario::kStickName)), state, decode, 100);
+    ASSERT_EQ(Demo().idByName.count(CMonDemoScenario::kStickName), 1u);
+    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kStickName)), state, decode, 100);
 }
 
 TEST(MonitorDemoTest, TheVirtualKeyboardShowsTheKeysTyped)
@@ -110,7 +110,7 @@ TEST(MonitorDemoTest, TheVirtualKeyboardShowsTheKeysTyped)
     for (int tick = 0; expected.size() < 200; ++tick)
         if (const std::optional<DemoKey> key = CMonDemoScenario::Key(tick))
             expected.emplace_back(key->key, key->down ? 1 : 0);
-    const std::vector<json>& deliveries = Run().deliveries.at(VIRTUAL_KEYBOARD_ID);
+    const std::vector<json>& deliveries = Demo().deliveries.at(VIRTUAL_KEYBOARD_ID);
     // 5 s of a key event every 100 ms, polled every 120 ms: most of them are in.
     ASSERT_GE(deliveries.size(), 20u);
     for (size_t i = 0; i < deliveries.size(); ++i)
@@ -131,7 +131,7 @@ TEST(MonitorDemoTest, TheVirtualMouseShowsEveryMovement)
             expected.emplace_back(0x30, move->dx);
             expected.emplace_back(0x31, move->dy);
         }
-    const std::vector<json>& deliveries = Run().deliveries.at(VIRTUAL_MOUSE_ID);
+    const std::vector<json>& deliveries = Demo().deliveries.at(VIRTUAL_MOUSE_ID);
     ASSERT_GE(deliveries.size(), 100u);
     for (size_t i = 0; i < deliveries.size(); ++i)
     {
@@ -144,8 +144,8 @@ TEST(MonitorDemoTest, TheVirtualMouseShowsEveryMovement)
 
 TEST(MonitorDemoTest, TheFilteredDeviceShowsTheInputOfTheScriptsRunsInOrder)
 {
-    const uint32_t id = FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId;
-    const std::vector<json>& deliveries = Run().deliveries.at(id);
+    const std::vector<json>& deliveries =
+        Demo().deliveries.at(FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId);
     ASSERT_GE(deliveries.size(), 40u);
     // While the first run lasts the monitor polls from the start: every input arrives. Input pushed while a
     // restarted script is announced may come before the monitor polls again, so later ones are checked in
@@ -166,8 +166,9 @@ TEST(MonitorDemoTest, TheFilteredDeviceShowsTheInputOfTheScriptsRunsInOrder)
             return std::make_tuple(mask, int64_t{in.x}, int64_t{in.y}, int64_t{in.hat});
         };
         do
+        {
             ++tick;
-        while (tick < 5000 && (!CMonDemoScenario::Filtered(kSeed, tick) || sentAt(tick) != seen));
+        } while (tick < 5000 && (!CMonDemoScenario::Filtered(kSeed, tick) || sentAt(tick) != seen));
         ASSERT_LT(tick, 5000) << "delivery " << i << " is nothing the scenario sent after the one before";
         if (tick < 70)
             EXPECT_EQ(tick, static_cast<int>(2 * i)) << "the first run lost input " << i;
@@ -178,16 +179,23 @@ TEST(MonitorDemoTest, TheEventsAreTheArrivalsAndScriptChangesTheScenarioMade)
 {
     std::vector<uint32_t> scripts;
     std::vector<std::pair<std::string, uint32_t>> devices;
-    for (const auto& event : Run().events)
-        (event.first == "script" ? scripts.push_back(event.second) : devices.push_back(event));
+    for (const auto& event : Demo().events)
+    {
+        if (event.first == "script")
+            scripts.push_back(event.second);
+        else
+            devices.push_back(event);
+    }
     // The script runs at start, stops at 1.4 s, runs again at 2 s, stops at 3.4 s, runs at 4 s.
     ASSERT_GE(scripts.size(), 4u);
     for (size_t i = 0; i < scripts.size(); ++i)
         EXPECT_EQ(scripts[i], i % 2 == 0 ? 1u : 0u) << "script event " << i;
     // The gamepad and the stick present at start; then the arcade pad comes and goes at position 2.
-    const std::vector<std::pair<std::string, uint32_t>> expected = {
-        {"added", 0}, {"added", 1}, {"added", 2}, {"removed", 2}, {"added", 2}, {"removed", 2}, {"added", 2}};
+    using Events = std::vector<std::pair<std::string, uint32_t>>;
+    const Events expected = {{"added", 0}, {"added", 1}, {"added", 2}, {"removed", 2},
+                             {"added", 2}, {"removed", 2}, {"added", 2}};
     ASSERT_GE(devices.size(), 2u);
     ASSERT_LE(devices.size(), expected.size());
-    EXPECT_EQ(devices, std::vector<std::pair<std::string, uint32_t>>(expected.begin(), expected.begin() + devices.size()));
+    const Events sent(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(devices.size()));
+    EXPECT_EQ(devices, sent);
 }
