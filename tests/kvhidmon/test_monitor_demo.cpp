@@ -68,6 +68,27 @@ void ExpectEveryTick(const std::vector<json>& deliveries, Expected expected, Dec
         ASSERT_EQ(decode(deliveries[tick]), expected(static_cast<int>(tick))) << "tick " << tick;
 }
 
+using FilteredSeen = std::tuple<uint32_t, int64_t, int64_t, int64_t>; // buttons down, X, Y, hat
+
+FilteredSeen DecodeFiltered(const json& values)
+{
+    uint32_t buttons = 0;
+    for (uint16_t b = 0; b < 8; ++b)
+        if (Raw(values, 9, static_cast<uint16_t>(b + 1)) == 0x80)
+            buttons |= 1u << b;
+    return {buttons, Raw(values, 1, 0x30), Raw(values, 1, 0x31), Raw(values, 1, 0x39)};
+}
+
+FilteredSeen SentFiltered(int tick)
+{
+    const std::optional<DemoFiltered> input = CMonDemoScenario::Filtered(kSeed, tick);
+    uint32_t buttons = 0;
+    for (uint16_t b = 0; b < 8; ++b)
+        if (input->buttons[b] != 0)
+            buttons |= 1u << b;
+    return {buttons, int64_t{input->x}, int64_t{input->y}, int64_t{input->hat}};
+}
+
 const DemoRun& Demo()
 {
     static const DemoRun run = Watch();
@@ -153,22 +174,11 @@ TEST(MonitorDemoTest, TheFilteredDeviceShowsTheInputOfTheScriptsRunsInOrder)
     int tick = -1;
     for (size_t i = 0; i < deliveries.size(); ++i)
     {
-        const json& values = deliveries[i];
-        uint32_t buttons = 0;
-        for (int b = 0; b < 8; ++b)
-            buttons |= (Raw(values, 9, b + 1) == 0x80 ? 1u : 0u) << b;
-        const auto seen = std::make_tuple(buttons, Raw(values, 1, 0x30), Raw(values, 1, 0x31), Raw(values, 1, 0x39));
-        const auto sentAt = [](int t) {
-            const DemoFiltered in = *CMonDemoScenario::Filtered(kSeed, t);
-            uint32_t mask = 0;
-            for (int b = 0; b < 8; ++b)
-                mask |= (in.buttons[b] ? 1u : 0u) << b;
-            return std::make_tuple(mask, int64_t{in.x}, int64_t{in.y}, int64_t{in.hat});
-        };
+        const FilteredSeen seen = DecodeFiltered(deliveries[i]);
         do
         {
             ++tick;
-        } while (tick < 5000 && (!CMonDemoScenario::Filtered(kSeed, tick) || sentAt(tick) != seen));
+        } while (tick < 5000 && !(CMonDemoScenario::Filtered(kSeed, tick) && SentFiltered(tick) == seen));
         ASSERT_LT(tick, 5000) << "delivery " << i << " is nothing the scenario sent after the one before";
         if (tick < 70)
             EXPECT_EQ(tick, static_cast<int>(2 * i)) << "the first run lost input " << i;
