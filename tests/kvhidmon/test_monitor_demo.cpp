@@ -181,7 +181,9 @@ TEST(MonitorDemoTest, TheFilteredDeviceShowsTheInputOfTheScriptsRunsInOrder)
         } while (tick < 5000 && !(CMonDemoScenario::Filtered(kSeed, tick) && SentFiltered(tick) == seen));
         ASSERT_LT(tick, 5000) << "delivery " << i << " is nothing the scenario sent after the one before";
         if (tick < 70)
+        {
             EXPECT_EQ(tick, static_cast<int>(2 * i)) << "the first run lost input " << i;
+        }
     }
 }
 
