@@ -4,7 +4,9 @@
 #   2. the threaded tests again in a TSan build;
 #   3. the Windows build (mingw-w64) and its tests under Wine;
 #   4. the twin programs (one source, native and under Wine, outputs compared), when present;
-#   5. the parser's fuzz smoke, when present.
+#   5. the parser's fuzz smoke, when present;
+#   6. the programs as users get them (scripts/test-programs.sh): the SDK installed and an example built
+#      against it (native, and the Windows one under Wine), kvhidmon.exe under Wine.
 # Each test case runs in a process of its own. Ends with the line "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -75,9 +77,16 @@ trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"'
 if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; then
     /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
     run_ctest "$build/windows" -L windows
+    run_check "Windows SDK: the example built against the installed package, under Wine" \
+        scripts/test-programs.sh windows-sdk "$build/windows"
+    run_check "kvhidmon.exe under Wine: list, caps and watch as JSON lines" \
+        scripts/test-programs.sh windows-monitor "$build/windows"
 else
     echo "FAILED: Windows build"; failed=$((failed + 1)); status=1
 fi
+
+run_check "native SDK: the example built against the installed package; the installed kvhidmon" \
+    scripts/test-programs.sh native-sdk "$build/release"
 
 if [ -x scripts/twin.sh ]; then
     run_check "twin programs" scripts/twin.sh "$build"
