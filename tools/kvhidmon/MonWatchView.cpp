@@ -63,7 +63,10 @@ void DrawBar(CMonScreen& screen, int row, int column, int width, const _stHidCap
 
 void CMonWatchView::Log(const std::string& line, MonColour colour)
 {
-    m_log.emplace_back(line, colour);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    char stamp[24];
+    std::snprintf(stamp, sizeof(stamp), "%8.2f s  ", seconds);
+    m_log.emplace_back(stamp + line, colour);
     if (m_log.size() > kLogKept)
         m_log.pop_front();
 }

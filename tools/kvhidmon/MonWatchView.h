@@ -7,6 +7,7 @@
 #include "MonDeviceModel.h"
 #include "MonScreen.h"
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ class CMonWatchView
 public:
     explicit CMonWatchView(std::string banner) : m_banner(std::move(banner)) {}
 
+    // A log line, stamped with the seconds since the view began.
     void Log(const std::string& line, MonColour colour = MonColour::Normal);
     // Paging keys; true when the key was one.
     bool Key(int key);
@@ -32,6 +34,7 @@ private:
                                                   int panelColumns);
 
     std::string m_banner;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::deque<std::pair<std::string, MonColour>> m_log;
     int m_page = 0;
 };
