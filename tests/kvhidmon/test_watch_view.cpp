@@ -154,15 +154,15 @@ TEST(WatchViewTest, SixteenDevicesAt80x24ArePagedAndTheLogKeepsItsRows)
 TEST(WatchViewTest, AWideScreenShowsTwoColumnsOfPanels)
 {
     std::vector<MonDevice> devices;
-    for (uint32_t id = 0; id < 4; ++id)
+    for (uint32_t id = 0; id < 6; ++id)
         devices.push_back(Pad(id, 0, 0, 0));
     CMonWatchView view("banner");
-    CFakeScreen narrow(80, 30);
+    CFakeScreen narrow(80, 24);
     view.Draw(narrow, devices);
-    CFakeScreen wide(200, 30);
+    CFakeScreen wide(200, 24);
     view.Draw(wide, devices);
     int narrowShown = 0, wideShown = 0, rightColumn = 0;
-    for (uint32_t id = 0; id < 4; ++id)
+    for (uint32_t id = 0; id < 6; ++id)
     {
         const std::string name = "Pad " + std::to_string(id) + " ";
         narrowShown += narrow.RowOf(name) != -1;
@@ -170,7 +170,7 @@ TEST(WatchViewTest, AWideScreenShowsTwoColumnsOfPanels)
         wideShown += row != -1;
         rightColumn += row != -1 && wide.cells[row].find(name) >= 100;
     }
-    EXPECT_LT(narrowShown, 4);
-    EXPECT_EQ(wideShown, 4);
+    EXPECT_LT(narrowShown, 6);
+    EXPECT_EQ(wideShown, 6);
     EXPECT_GT(rightColumn, 0);
 }
