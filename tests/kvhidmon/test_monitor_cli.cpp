@@ -48,6 +48,7 @@ TEST(MonitorCliTest, WrongArgumentsGiveOneLineAndExitStatusTwo)
         {{"watch", "--duration"}, "--duration needs a value"},
         {{"watch", "--duration", "-1"}, "positive number"},
         {{"watch", "--duration", "abc"}, "positive number"},
+        {{"watch", "--duration", "0"}, "positive number"},
         {{"watch", "--duration", "inf"}, "positive number"},
         {{"list", "--seed", "x"}, "--seed needs a number"},
         {{"list", "--duration", "2"}, "--duration applies to watch only"},
@@ -74,6 +75,8 @@ TEST(MonitorCliTest, AnUnknownIdentifierGivesOneLineAndExitStatusOne)
     ExpectOneErrorLine(RunMonitor({"caps", "--json", "0xFF0007"}), 1, "no device with identifier 0xFF0007");
     ExpectOneErrorLine(RunMonitor({"watch", "--json", "--duration", "1", "0", "200"}), 1,
                        "no device with identifier 0xC8");
+    ExpectOneErrorLine(RunMonitor({"watch", "--json", "--duration", "1", "0", "0xFF0007"}), 1,
+                       "no device with identifier 0xFF0007");
 }
 
 TEST(MonitorCliTest, ALibraryThatCannotStartGivesOneLineWithItsStatus)

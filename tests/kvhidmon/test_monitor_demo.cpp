@@ -6,6 +6,7 @@
 #include "MonDemoScenario.h"
 #include "MonitorRun.h"
 
+#include <algorithm>
 #include <map>
 #include <tuple>
 
@@ -18,6 +19,7 @@ constexpr uint32_t kSeed = 7;
 struct DemoRun
 {
     std::map<std::string, uint32_t> idByName;
+    std::map<uint32_t, int> deviceLines; // how often each device was described
     std::map<uint32_t, std::vector<json>> deliveries; // the "values" arrays, by device
     std::vector<std::pair<std::string, uint32_t>> events;
 };
@@ -32,7 +34,10 @@ DemoRun Watch()
     {
         const std::string type = line.at("type");
         if (type == "device")
+        {
             demo.idByName[line.at("name")] = line.at("id");
+            ++demo.deviceLines[line.at("id")];
+        }
         else if (type == "values")
             demo.deliveries[line.at("id")].push_back(line.at("values"));
         else if (type == "event")
@@ -202,6 +207,9 @@ TEST(MonitorDemoTest, TheEventsAreTheArrivalsAndScriptChangesTheScenarioMade)
     ASSERT_GE(scripts.size(), 4u);
     for (size_t i = 0; i < scripts.size(); ++i)
         EXPECT_EQ(scripts[i], i % 2 == 0 ? 1u : 0u) << "script event " << i;
+    // The filtered device leaves with each script and is described again when the next one runs.
+    const int runs = static_cast<int>(std::count(scripts.begin(), scripts.end(), 1u));
+    EXPECT_EQ(Demo().deviceLines.at(FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId), runs);
     // The gamepad and the stick present at start; then the arcade pad comes and goes at position 2.
     using Events = std::vector<std::pair<std::string, uint32_t>>;
     const Events expected = {{"added", 0}, {"added", 1}, {"added", 2}, {"removed", 2},
