@@ -41,6 +41,7 @@ int main(int argc, char** argv)
 #else
     // The native build's machine has no real devices: the demo is what there is to see.
     auto scenario = std::make_unique<CMonDemoScenario>(options->seed);
+    scenario->AddLoad(options->demoLoad);
     demo.banner = scenario->Banner();
     demo.beforeStart = [&] { scenario->SetUp(options->demoServiceRefuses); };
     demo.play = [&] { scenario->Play(); };

@@ -11,6 +11,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+#if !defined(_WIN32)
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 #include <ostream>
 #include <thread>
 
@@ -42,6 +48,26 @@ std::string Summary(const MonDevice& device)
     char text[64];
     std::snprintf(text, sizeof(text), "%d buttons, %d axes, %d hats", buttons, axes, hats);
     return text;
+}
+
+// CPU seconds the calling thread has used, from /proc/self/task/<tid>/stat (utime and stime); 0 where
+// there is no such file.
+double ThreadCpuSeconds()
+{
+#if defined(_WIN32)
+    return 0;
+#else
+    std::ifstream stat("/proc/self/task/" + std::to_string(static_cast<long>(syscall(SYS_gettid))) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields after the command, which is in parentheses and may hold spaces: utime is the 12th, stime the 13th.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+#endif
 }
 
 std::string EventText(const MonEvent& event)
@@ -97,6 +123,8 @@ int CMonApp::Run()
             break;
     }
     m_model.Stop();
+    if (!m_statsLine.empty())
+        m_err << m_statsLine << std::endl; // after the screen is given back
     return result;
 }
 
@@ -257,7 +285,10 @@ int CMonApp::WatchView()
 #endif
     CMonWatchView view(m_demo.banner.empty() ? "kvhidmon" : m_demo.banner);
     uint64_t drawn = ~uint64_t{0};
-    auto lastDraw = std::chrono::steady_clock::now();
+    const auto begin = std::chrono::steady_clock::now();
+    const double cpuAtBegin = ThreadCpuSeconds();
+    uint64_t redraws = 0;
+    auto lastDraw = begin;
     while (!TimeIsUp())
     {
         bool changed = false;
@@ -280,8 +311,19 @@ int CMonApp::WatchView()
             drawn = m_model.Generation();
             lastDraw = now;
             view.Draw(screen, m_model.Snapshot());
+            ++redraws;
         }
         std::this_thread::sleep_for(kFrame);
+    }
+    if (m_options.stats)
+    {
+        // The view's one thread draws and reads the keys; the library's and the demo's threads are not ours.
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double cpu = ThreadCpuSeconds() - cpuAtBegin;
+        char line[160];
+        std::snprintf(line, sizeof(line), "kvhidmon: %.1f s, %llu redraws (%.1f a second), view thread %.2f s CPU (%.1f%% of one core)",
+                      seconds, static_cast<unsigned long long>(redraws), redraws / seconds, cpu, 100 * cpu / seconds);
+        m_statsLine = line;
     }
     return 0;
 }

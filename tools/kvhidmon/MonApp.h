@@ -56,6 +56,7 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     CMonDeviceModel m_model;
+    std::string m_statsLine;
     std::chrono::steady_clock::time_point m_end = std::chrono::steady_clock::time_point::max();
     static std::atomic<bool> s_stopRequested;
 };

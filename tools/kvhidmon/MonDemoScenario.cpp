@@ -197,6 +197,9 @@ void CMonDemoScenario::SetUp(bool serviceRefuses)
     m_gamepad = machine.PlugDevice(Spec(kDemoGamepadDescriptor, kGamepadName, 0x1209, 0x2040));
     m_stick = machine.PlugDevice(Spec(kDemoFlightStickDescriptor, kStickName, 0x1209, 0x5710));
     SetFilteredDevicePresent(ScriptRuns(0));
+    for (uint32_t i = 0; i < m_loadDevices; ++i)
+        m_load.push_back(machine.PlugDevice(
+            Spec(kDemoGamepadDescriptor, ("Load gamepad " + std::to_string(i + 1)).c_str(), 0x1209, 0x2041)));
     if (serviceRefuses)
         KvSimService::SetCallStatus(KvSimCall::InitializeStatus, kServiceUnavailable);
 }
@@ -233,8 +236,26 @@ void CMonDemoScenario::PlayTick(int tick)
     }
 }
 
+void CMonDemoScenario::PlayLoad()
+{
+    // Each load gamepad gets a report every millisecond; the machine queues them for its reader.
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> guard(m_lock);
+    for (int tick = 0; !m_stop; ++tick)
+    {
+        guard.unlock();
+        const std::vector<uint8_t> report = GamepadReport(Gamepad(m_seed, tick));
+        for (uint32_t device : m_load)
+            Machine::Instance().SendInputReport(device, report.data(), report.size());
+        guard.lock();
+        m_wake.wait_until(guard, start + std::chrono::milliseconds(tick + 1), [this] { return m_stop; });
+    }
+}
+
 void CMonDemoScenario::Play()
 {
+    if (!m_load.empty())
+        m_loader = std::thread([this] { PlayLoad(); });
     m_player = std::thread([this] {
         const auto start = std::chrono::steady_clock::now();
         std::unique_lock<std::mutex> guard(m_lock);
@@ -258,4 +279,6 @@ void CMonDemoScenario::Stop()
     m_wake.notify_all();
     if (m_player.joinable())
         m_player.join();
+    if (m_loader.joinable())
+        m_loader.join();
 }

@@ -68,6 +68,8 @@ public:
     // Before the library starts: the devices present at start, the script running, the filtered device.
     // With serviceRefuses the filtering service refuses the library's connection.
     void SetUp(bool serviceRefuses);
+    // More gamepads, each sending 1000 reports a second while the scenario plays (before SetUp).
+    void AddLoad(uint32_t devices) { m_loadDevices = devices; }
     // Plays the scenario on a thread of its own from tick 0, until Stop.
     void Play();
     void Stop();
@@ -87,13 +89,17 @@ public:
 
 private:
     void PlayTick(int tick);
+    void PlayLoad();
     void SetFilteredDevicePresent(bool present);
 
     uint32_t m_seed;
     uint32_t m_gamepad = 0;
     uint32_t m_stick = 0;
     uint32_t m_arcadePad = 0;
+    uint32_t m_loadDevices = 0;
+    std::vector<uint32_t> m_load;
     std::thread m_player;
+    std::thread m_loader;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_stop = false;

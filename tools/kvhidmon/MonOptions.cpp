@@ -51,6 +51,8 @@ const char* CMonOptions::Usage()
            "  --demo          run a built-in scenario on the simulated PC (native build; its default)\n"
            "  --seed N        the demo scenario's seed (default 1)\n"
            "  --demo-service-refuses  the demo's filtering service refuses the library's connection\n"
+           "  --demo-load N   N more gamepads in the demo, 1000 reports a second each (measurements)\n"
+           "  --stats         at the end of watch: redraws a second and the monitor thread's CPU time\n"
            "  --help          this text\n";
 }
 
@@ -63,6 +65,22 @@ bool CMonOptions::ParseOption(const std::vector<std::string>& args, size_t& i, s
         demo = true;
     else if (option == "--demo-service-refuses")
         demo = demoServiceRefuses = true;
+    else if (option == "--stats")
+        stats = true;
+    else if (option == "--demo-load")
+    {
+        const std::string* text = NextArgument(args, i, error);
+        if (!text)
+            return false;
+        const std::optional<uint64_t> value = ParseUnsigned(*text, 60);
+        if (!value)
+        {
+            error = "--demo-load needs a number of devices from 0 to 60, not '" + *text + "'";
+            return false;
+        }
+        demo = true;
+        demoLoad = static_cast<uint32_t>(*value);
+    }
     else if (option == "--help" || option == "-h")
         m_helpAsked = true;
     else if (option == "--duration")

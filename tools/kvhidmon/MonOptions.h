@@ -30,6 +30,10 @@ public:
     uint32_t seed = 1;
     // The demo's simulated filtering service refuses the connection: the library cannot start.
     bool demoServiceRefuses = false;
+    // Load for measurements: this many more gamepads in the demo, each sending 1000 reports a second.
+    uint32_t demoLoad = 0;
+    // At the end, the redraws and the CPU time of the monitor's own thread, on stderr.
+    bool stats = false;
 
 private:
     bool m_helpAsked = false;
