@@ -320,9 +320,15 @@ int CMonApp::WatchView()
         // The view's one thread draws and reads the keys; the library's and the demo's threads are not ours.
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         const double cpu = ThreadCpuSeconds() - cpuAtBegin;
-        char line[160];
-        std::snprintf(line, sizeof(line), "kvhidmon: %.1f s, %llu redraws (%.1f a second), view thread %.2f s CPU (%.1f%% of one core)",
-                      seconds, static_cast<unsigned long long>(redraws), redraws / seconds, cpu, 100 * cpu / seconds);
+        uint64_t reports = 0;
+        for (const MonDevice& device : m_model.Snapshot())
+            reports += device.reports;
+        char line[200];
+        std::snprintf(line, sizeof(line),
+                      "kvhidmon: %.1f s, %.0f reports a second, %llu redraws (%.1f a second), view thread %.2f s CPU "
+                      "(%.1f%% of one core)",
+                      seconds, reports / seconds, static_cast<unsigned long long>(redraws), redraws / seconds, cpu,
+                      100 * cpu / seconds);
         m_statsLine = line;
     }
     return 0;
