@@ -95,8 +95,9 @@ TEST(WatchViewTest, APanelShowsButtonsLitBarsWithValueAndRangeAndTheHatsDirectio
     const int title = screen.RowOf("0x3 physical Pad 3");
     ASSERT_GE(title, 2);
     const int buttons = title + 1;
-    EXPECT_EQ(screen.ColourAt(buttons, "  3"), MonColour::Active);
-    EXPECT_EQ(screen.ColourAt(buttons, "  2"), MonColour::Dim);
+    EXPECT_EQ(screen.ColourAt(buttons, "[ 3]"), MonColour::Active);
+    EXPECT_EQ(screen.ColourAt(buttons, "  2 "), MonColour::Dim);
+    EXPECT_EQ(screen.cells[buttons].find("[ 2]"), std::string::npos);
     const int x = screen.RowOf("  X ");
     EXPECT_NE(screen.cells[x].find("#####"), std::string::npos);
     EXPECT_EQ(screen.cells[x].find("-"), std::string::npos) << "a full axis fills its bar";

@@ -8,7 +8,7 @@
 namespace
 {
 constexpr size_t kLogKept = 64;
-constexpr int kButtonCell = 4; // " 12 " per button
+constexpr int kButtonCell = 4; // " 12 ", or "[12]" when pressed
 
 std::string Format(const char* format, long long a, long long b = 0, long long c = 0)
 {
@@ -120,8 +120,9 @@ int CMonWatchView::DrawPanel(CMonScreen& screen, int row, int column, int width,
                 keys += KeyName(cap.usage) + " ";
             continue;
         }
-        put(row + used + buttons / perRow, column + 2 + (buttons % perRow) * kButtonCell,
-                    Format("%3lld", cap.usage), down ? MonColour::Active : MonColour::Dim);
+        // Brackets as well as colour, so a pressed button shows on any terminal and in a text capture.
+        put(row + used + buttons / perRow, column + 1 + (buttons % perRow) * kButtonCell,
+            Format(down ? "[%2lld]" : " %2lld ", cap.usage), down ? MonColour::Active : MonColour::Dim);
         ++buttons;
     }
     if (device.id == VIRTUAL_KEYBOARD_ID)
