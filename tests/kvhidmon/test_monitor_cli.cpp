@@ -95,7 +95,8 @@ TEST(MonitorCliTest, ListShowsEveryDeviceOfEverySourceWithItsFields)
     const std::map<uint32_t, std::pair<std::string, std::string>> expected = {
         {0, {"physical", CMonDemoScenario::kGamepadName}},
         {1, {"physical", CMonDemoScenario::kStickName}},
-        {FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId, {"filtered", CMonDemoScenario::kFilteredName}},
+        {FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId,
+         {"filtered", CMonDemoScenario::kFilteredName}},
         {VIRTUAL_KEYBOARD_ID, {"virtual", "Virtual Keyboard"}},
         {VIRTUAL_MOUSE_ID, {"virtual", "Virtual Mouse"}},
     };
@@ -124,7 +125,9 @@ TEST(MonitorCliTest, CapsGivesTheListsEntryForDecimalAndHexIdentifiers)
 {
     const std::map<uint32_t, json> devices = ListById(RunMonitor({"list", "--json"}));
     for (const auto& [args, id] : std::vector<std::pair<std::vector<std::string>, uint32_t>>{
-             {{"caps", "--json", "1"}, 1}, {{"caps", "--json", "0x1"}, 1}, {{"caps", "--json", "16711680"}, 0xFF0000},
+             {{"caps", "--json", "1"}, 1},
+             {{"caps", "--json", "0x1"}, 1},
+             {{"caps", "--json", "16711680"}, 0xFF0000},
              {{"caps", "--json", "0x101"}, 0x101}})
     {
         const MonitorRun run = RunMonitor(args);

@@ -19,14 +19,15 @@ constexpr uint32_t kSeed = 7;
 struct DemoRun
 {
     std::map<std::string, uint32_t> idByName;
-    std::map<uint32_t, int> deviceLines; // how often each device was described
+    std::map<uint32_t, int> deviceLines;              // how often each device was described
     std::map<uint32_t, std::vector<json>> deliveries; // the "values" arrays, by device
     std::vector<std::pair<std::string, uint32_t>> events;
 };
 
 DemoRun Watch()
 {
-    const MonitorRun run = RunMonitor({"--demo", "--seed", std::to_string(kSeed), "--json", "watch", "--duration", "5"});
+    const MonitorRun run =
+        RunMonitor({"--demo", "--seed", std::to_string(kSeed), "--json", "watch", "--duration", "5"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_TRUE(run.errLines.empty()) << run.errLines[0];
     DemoRun demo;
@@ -103,31 +104,38 @@ const DemoRun& Demo()
 
 TEST(MonitorDemoTest, TheGamepadShowsEveryReportTheScenarioSent)
 {
-    const auto state = [](int tick) {
+    const auto state = [](int tick)
+    {
         const DemoGamepad s = CMonDemoScenario::Gamepad(kSeed, tick);
-        return std::make_tuple(int64_t{s.x}, int64_t{s.y}, int64_t{s.z}, int64_t{s.rz}, int64_t{s.hat}, s.buttons);
+        return std::make_tuple(int64_t{s.x}, int64_t{s.y}, int64_t{s.z}, int64_t{s.rz}, int64_t{s.hat},
+                               s.buttons);
     };
-    const auto decode = [](const json& v) {
-        return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x32), Raw(v, 1, 0x35), Raw(v, 1, 0x39),
-                               Buttons(v));
+    const auto decode = [](const json& v)
+    {
+        return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x32), Raw(v, 1, 0x35),
+                               Raw(v, 1, 0x39), Buttons(v));
     };
     ASSERT_EQ(Demo().idByName.count(CMonDemoScenario::kGamepadName), 1u);
-    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kGamepadName)), state, decode, 100);
+    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kGamepadName)), state, decode,
+                    100);
 }
 
 TEST(MonitorDemoTest, TheFlightStickShowsEveryReportTheScenarioSent)
 {
-    const auto state = [](int tick) {
+    const auto state = [](int tick)
+    {
         const DemoStick s = CMonDemoScenario::Stick(kSeed, tick);
         return std::make_tuple(int64_t{s.x}, int64_t{s.y}, int64_t{s.rz}, int64_t{s.slider}, int64_t{s.hat},
                                uint32_t{s.buttons});
     };
-    const auto decode = [](const json& v) {
-        return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x35), Raw(v, 1, 0x36), Raw(v, 1, 0x39),
-                               Buttons(v));
+    const auto decode = [](const json& v)
+    {
+        return std::make_tuple(Raw(v, 1, 0x30), Raw(v, 1, 0x31), Raw(v, 1, 0x35), Raw(v, 1, 0x36),
+                               Raw(v, 1, 0x39), Buttons(v));
     };
     ASSERT_EQ(Demo().idByName.count(CMonDemoScenario::kStickName), 1u);
-    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kStickName)), state, decode, 100);
+    ExpectEveryTick(Demo().deliveries.at(Demo().idByName.at(CMonDemoScenario::kStickName)), state, decode,
+                    100);
 }
 
 TEST(MonitorDemoTest, TheVirtualKeyboardShowsTheKeysTyped)
@@ -142,7 +150,8 @@ TEST(MonitorDemoTest, TheVirtualKeyboardShowsTheKeysTyped)
     for (size_t i = 0; i < deliveries.size(); ++i)
     {
         ASSERT_EQ(deliveries[i].size(), 1u);
-        EXPECT_EQ(std::make_pair(deliveries[i][0].at("usage").get<int64_t>(), deliveries[i][0].at("value").get<int64_t>()),
+        EXPECT_EQ(std::make_pair(deliveries[i][0].at("usage").get<int64_t>(),
+                                 deliveries[i][0].at("value").get<int64_t>()),
                   expected[i])
             << "event " << i;
     }
@@ -162,7 +171,8 @@ TEST(MonitorDemoTest, TheVirtualMouseShowsEveryMovement)
     for (size_t i = 0; i < deliveries.size(); ++i)
     {
         ASSERT_EQ(deliveries[i].size(), 1u);
-        EXPECT_EQ(std::make_pair(deliveries[i][0].at("usage").get<int64_t>(), deliveries[i][0].at("scaled").get<int64_t>()),
+        EXPECT_EQ(std::make_pair(deliveries[i][0].at("usage").get<int64_t>(),
+                                 deliveries[i][0].at("scaled").get<int64_t>()),
                   expected[i])
             << "event " << i;
     }
@@ -212,7 +222,7 @@ TEST(MonitorDemoTest, TheEventsAreTheArrivalsAndScriptChangesTheScenarioMade)
     EXPECT_EQ(Demo().deviceLines.at(FILTERED_DEVICE_FLAG | CMonDemoScenario::kFilteredServiceId), runs);
     // The gamepad and the stick present at start; then the arcade pad comes and goes at position 2.
     using Events = std::vector<std::pair<std::string, uint32_t>>;
-    const Events expected = {{"added", 0}, {"added", 1}, {"added", 2}, {"removed", 2},
+    const Events expected = {{"added", 0}, {"added", 1},   {"added", 2}, {"removed", 2},
                              {"added", 2}, {"removed", 2}, {"added", 2}};
     ASSERT_GE(devices.size(), 2u);
     ASSERT_LE(devices.size(), expected.size());

@@ -42,10 +42,7 @@ public:
                 return static_cast<int>(row);
         return -1;
     }
-    MonColour ColourAt(int row, const std::string& text) const
-    {
-        return colours[row][cells[row].find(text)];
-    }
+    MonColour ColourAt(int row, const std::string& text) const { return colours[row][cells[row].find(text)]; }
 
     std::vector<std::string> cells;
     std::vector<std::vector<MonColour>> colours;
@@ -81,7 +78,8 @@ MonDevice Pad(uint32_t id, uint32_t buttonsDown, int32_t x, int32_t hat)
     {
         const bool button = cap.usagePage == 9;
         const int32_t value = button ? ((buttonsDown >> (cap.usage - 1)) & 1) : cap.usage == 0x30 ? x : hat;
-        device.values.push_back(_stHidValue{cap.usage, cap.usagePage, static_cast<uint32_t>(value), value, 0});
+        device.values.push_back(
+            _stHidValue{cap.usage, cap.usagePage, static_cast<uint32_t>(value), value, 0});
     }
     return device;
 }

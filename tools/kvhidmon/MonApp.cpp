@@ -59,7 +59,8 @@ double ThreadCpuSeconds()
 #else
     std::ifstream stat("/proc/self/task/" + std::to_string(static_cast<long>(syscall(SYS_gettid))) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // Fields after the command, which is in parentheses and may hold spaces: utime is the 12th, stime the 13th.
+    // Fields after the command, which is in parentheses and may hold spaces: utime is the 12th, stime the
+    // 13th.
     std::istringstream fields(text.substr(text.rfind(')') + 2));
     std::string field;
     double ticks = 0;
@@ -176,9 +177,9 @@ int CMonApp::Caps()
                                      ? "Key " + KeyName(cap.usage)
                                      : UsageName(cap.usagePage, cap.usage);
         char line[160];
-        std::snprintf(line, sizeof(line), "%3zu  0x%02X  0x%04X  %-20.20s %3s %11d %11d  %5u\n", i, cap.usagePage,
-                      cap.usage, name.c_str(), cap.isAbsolute ? "yes" : "no", cap.minValue, cap.maxValue,
-                      cap.index);
+        std::snprintf(line, sizeof(line), "%3zu  0x%02X  0x%04X  %-20.20s %3s %11d %11d  %5u\n", i,
+                      cap.usagePage, cap.usage, name.c_str(), cap.isAbsolute ? "yes" : "no", cap.minValue,
+                      cap.maxValue, cap.index);
         m_out << line;
     }
     m_out.flush();
@@ -224,8 +225,8 @@ void CMonApp::HandleEvents(const std::function<void(const MonEvent&)>& report,
     for (const MonEvent& event : m_model.TakeEvents())
     {
         report(event);
-        const bool wanted = m_options.ids.empty() ||
-                            std::count(m_options.ids.begin(), m_options.ids.end(), event.value) != 0;
+        const bool wanted =
+            m_options.ids.empty() || std::count(m_options.ids.begin(), m_options.ids.end(), event.value) != 0;
         if (event.event == NOTIF_DEVICE_ADDED && wanted && !m_model.IsWatched(event.value))
         {
             if (m_model.Watch(event.value) == 0)
@@ -260,7 +261,8 @@ int CMonApp::WatchJson()
     CMonJsonWriter json(m_out);
     for (const MonDevice& device : m_model.Snapshot())
         json.Device(device);
-    const auto describe = [&](uint32_t id) {
+    const auto describe = [&](uint32_t id)
+    {
         for (const MonDevice& device : m_model.Snapshot())
             if (device.id == id)
                 json.Device(device);
@@ -299,8 +301,10 @@ int CMonApp::WatchView()
             changed = view.Key(key) || key == MonKeyResize || changed;
         }
         HandleEvents(
-            [&](const MonEvent& event) {
-                view.Log(EventText(event), event.event == NOTIF_DEVICE_REMOVED ? MonColour::Alert : MonColour::Normal);
+            [&](const MonEvent& event)
+            {
+                view.Log(EventText(event),
+                         event.event == NOTIF_DEVICE_REMOVED ? MonColour::Alert : MonColour::Normal);
                 changed = true;
             },
             [](uint32_t) {});
@@ -318,17 +322,19 @@ int CMonApp::WatchView()
     if (m_options.stats)
     {
         // The view's one thread draws and reads the keys; the library's and the demo's threads are not ours.
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         const double cpu = ThreadCpuSeconds() - cpuAtBegin;
         uint64_t reports = 0;
         for (const MonDevice& device : m_model.Snapshot())
             reports += device.reports;
         char line[200];
-        std::snprintf(line, sizeof(line),
-                      "kvhidmon: %.1f s, %.0f reports a second, %llu redraws (%.1f a second), view thread %.2f s CPU "
-                      "(%.1f%% of one core)",
-                      seconds, reports / seconds, static_cast<unsigned long long>(redraws), redraws / seconds, cpu,
-                      100 * cpu / seconds);
+        std::snprintf(
+            line, sizeof(line),
+            "kvhidmon: %.1f s, %.0f reports a second, %llu redraws (%.1f a second), view thread %.2f s CPU "
+            "(%.1f%% of one core)",
+            seconds, reports / seconds, static_cast<unsigned long long>(redraws), redraws / seconds, cpu,
+            100 * cpu / seconds);
         m_statsLine = line;
     }
     return 0;

@@ -256,18 +256,20 @@ void CMonDemoScenario::Play()
 {
     if (!m_load.empty())
         m_loader = std::thread([this] { PlayLoad(); });
-    m_player = std::thread([this] {
-        const auto start = std::chrono::steady_clock::now();
-        std::unique_lock<std::mutex> guard(m_lock);
-        for (int tick = 0; !m_stop; ++tick)
+    m_player = std::thread(
+        [this]
         {
-            guard.unlock();
-            PlayTick(tick);
-            guard.lock();
-            m_wake.wait_until(guard, start + std::chrono::milliseconds(kTickMs * (tick + 1)),
-                              [this] { return m_stop; });
-        }
-    });
+            const auto start = std::chrono::steady_clock::now();
+            std::unique_lock<std::mutex> guard(m_lock);
+            for (int tick = 0; !m_stop; ++tick)
+            {
+                guard.unlock();
+                PlayTick(tick);
+                guard.lock();
+                m_wake.wait_until(guard, start + std::chrono::milliseconds(kTickMs * (tick + 1)),
+                                  [this] { return m_stop; });
+            }
+        });
 }
 
 void CMonDemoScenario::Stop()

@@ -31,8 +31,11 @@ void CMonJsonWriter::Device(const MonDevice& device)
                         {"max", cap.maxValue},
                         {"index", cap.index}});
     // Names come from devices and the registry: bytes that are not UTF-8 are replaced, never refused.
-    const json line = {{"type", "device"}, {"id", device.id},     {"source", SourceName(device.source)},
-                       {"name", device.name}, {"caps", std::move(caps)}};
+    const json line = {{"type", "device"},
+                       {"id", device.id},
+                       {"source", SourceName(device.source)},
+                       {"name", device.name},
+                       {"caps", std::move(caps)}};
     Line(line.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 

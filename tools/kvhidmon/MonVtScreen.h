@@ -35,7 +35,7 @@ private:
     DWORD m_inMode = 0;
     int m_columns = 80;
     int m_rows = 24;
-    std::vector<std::string> m_cells;             // one string of characters per row
+    std::vector<std::string> m_cells;              // one string of characters per row
     std::vector<std::vector<MonColour>> m_colours; // one colour per cell
-    std::vector<std::string> m_shown;             // the rows as last written
+    std::vector<std::string> m_shown;              // the rows as last written
 };

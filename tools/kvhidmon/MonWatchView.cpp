@@ -94,14 +94,15 @@ int CMonWatchView::DrawPanel(CMonScreen& screen, int row, int column, int width,
                              const MonDevice& device)
 {
     // A panel taller than the room it has is cut, never drawn over its neighbours or the log.
-    const auto put = [&](int at, int x, const std::string& text, MonColour colour = MonColour::Normal) {
+    const auto put = [&](int at, int x, const std::string& text, MonColour colour = MonColour::Normal)
+    {
         if (at < row + maxRows)
             screen.Text(at, x, text, colour);
     };
     const std::string rate = Format(" %lld/s", static_cast<long long>(device.reportsPerSecond + 0.5));
     const std::string title = Format("0x%llx ", device.id) + SourceName(device.source) + " " + device.name;
     put(row, column, title.substr(0, std::max<int>(0, width - static_cast<int>(rate.size()))),
-                MonColour::Title);
+        MonColour::Title);
     put(row, column + width - static_cast<int>(rate.size()), rate, MonColour::Title);
     int used = 1;
     // Buttons first, as a grid; the keyboard as the names of the keys held down.
@@ -155,8 +156,8 @@ int CMonWatchView::DrawPanel(CMonScreen& screen, int row, int column, int width,
     return used;
 }
 
-std::vector<std::vector<size_t>> CMonWatchView::Pages(const std::vector<MonDevice>& devices, int rows, int width,
-                                                      int panelColumns)
+std::vector<std::vector<size_t>> CMonWatchView::Pages(const std::vector<MonDevice>& devices, int rows,
+                                                      int width, int panelColumns)
 {
     std::vector<std::vector<size_t>> pages(1);
     int column = 0;
@@ -192,9 +193,9 @@ void CMonWatchView::Draw(CMonScreen& screen, const std::vector<MonDevice>& devic
 
     screen.Clear();
     screen.Text(0, 0, m_banner, MonColour::Title);
-    const std::string keys = Format("%lld devices  page %lld/%lld  [n/p PgDn/PgUp] page  [q] quit",
-                                    static_cast<long long>(devices.size()), m_page + 1,
-                                    static_cast<long long>(pages.size()));
+    const std::string keys =
+        Format("%lld devices  page %lld/%lld  [n/p PgDn/PgUp] page  [q] quit",
+               static_cast<long long>(devices.size()), m_page + 1, static_cast<long long>(pages.size()));
     screen.Text(1, 0, keys);
     int row = 2;
     int column = 0;

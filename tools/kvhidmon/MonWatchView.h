@@ -28,7 +28,8 @@ public:
 
 private:
     // Draws the panel at (row, column) within width and maxRows; returns the rows it needs.
-    static int DrawPanel(CMonScreen& screen, int row, int column, int width, int maxRows, const MonDevice& device);
+    static int DrawPanel(CMonScreen& screen, int row, int column, int width, int maxRows,
+                         const MonDevice& device);
     // Splits the devices into pages of panels that fit rows x columns of panels.
     static std::vector<std::vector<size_t>> Pages(const std::vector<MonDevice>& devices, int rows, int width,
                                                   int panelColumns);
