@@ -59,6 +59,8 @@ double ThreadCpuSeconds()
 #else
     std::ifstream stat("/proc/self/task/" + std::to_string(static_cast<long>(syscall(SYS_gettid))) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    if (text.rfind(')') == std::string::npos)
+        return 0;
     // Fields after the command, which is in parentheses and may hold spaces: utime is the 12th, stime the
     // 13th.
     std::istringstream fields(text.substr(text.rfind(')') + 2));
