@@ -4,6 +4,7 @@ KV_PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev llvm
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+    libncurses-dev nlohmann-json3-dev tmux
 )
 
 kv_install_packages() {

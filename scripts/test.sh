@@ -5,7 +5,9 @@
 #   3. the Windows build (mingw-w64) and its tests under Wine;
 #   4. the twin programs (one source, native and under Wine, outputs compared);
 #   5. the parser's fuzz smoke;
-#   6. the boundaries between the parts (scripts/check-boundaries.sh).
+#   6. the boundaries between the parts (scripts/check-boundaries.sh);
+#   7. the programs as users get them (scripts/test-programs.sh): the SDK installed and an example built
+#      against it (native, and the Windows one under Wine), kvhidmon.exe under Wine.
 # Each test case runs in a process of its own. A missing leg fails: Wine, mingw-w64, a test area or a
 # check script that is absent counts as a failure, never as a pass. Ends with the line "N passed, M failed".
 set -uo pipefail
@@ -87,9 +89,16 @@ trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"'
 if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; then
     "$wine" wineboot --init >/dev/null 2>&1 || missing "wineboot cannot make a Wine prefix"
     run_ctest "$build/windows" -L windows
+    run_check "Windows SDK: the example built against the installed package, under Wine" \
+        scripts/test-programs.sh windows-sdk "$build/windows"
+    run_check "kvhidmon.exe under Wine: list, caps and watch as JSON lines" \
+        scripts/test-programs.sh windows-monitor "$build/windows"
 else
     echo "FAILED: Windows build"; failed=$((failed + 1)); status=1
 fi
+
+run_check "native SDK: the example built against the installed package; the installed kvhidmon" \
+    scripts/test-programs.sh native-sdk "$build/release"
 
 run_check "twin programs" scripts/twin.sh "$build"
 run_check "parser fuzz smoke (60 s)" scripts/fuzz-smoke.sh 60
