@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-using winport::machine::HidDeviceSpec;
+using winport::machine::HidDeviceDescription;
 using winport::machine::Machine;
 
 const char* const CMonDemoScenario::kGamepadName = "Demo gamepad";
@@ -46,9 +46,9 @@ std::u16string Wide(const char* ascii)
     return std::u16string(ascii, ascii + std::strlen(ascii));
 }
 
-HidDeviceSpec Spec(const std::vector<uint8_t>& descriptor, const char* name, USHORT vendor, USHORT product)
+HidDeviceDescription Spec(const std::vector<uint8_t>& descriptor, const char* name, USHORT vendor, USHORT product)
 {
-    HidDeviceSpec spec;
+    HidDeviceDescription spec;
     spec.vendorId = vendor;
     spec.productId = product;
     spec.reportDescriptor = descriptor;
