@@ -1,0 +1,59 @@
+// The figures of the library's device benchmark, each next to its baseline from the same run: the machine's
+// own delivery to plain reader threads (bench/machine's PlainReader).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct LatencyFigures
+{
+    int devices = 0;
+    double baseMedianUs = 0, baseP99Us = 0, libMedianUs = 0, libP99Us = 0;
+    uint64_t baseSamples = 0, libSamples = 0;
+    bool polled = false;
+};
+
+struct SideLoad
+{
+    uint64_t sent = 0, arrived = 0, outOfSequence = 0, dropped = 0;
+    double cpuNsPerReport = 0;
+    double allocationsPerReport = 0;        // every module's
+    double libraryAllocationsPerReport = 0; // called from the library's and its helper DLL's code
+};
+
+struct ThroughputFigures
+{
+    SideLoad base, lib;
+    bool polled = false;
+};
+
+struct InputCostFigures
+{
+    std::string shape;
+    int inputs = 0;
+    double baseNsPerReport = 0, libNsPerReport = 0;
+    bool polled = false;
+};
+
+struct IdleFigures
+{
+    int devices = 0;
+    double seconds = 0;
+    double libMaxReaderMsPerS = 0, libMeanReaderMsPerS = 0, baseMaxReaderMsPerS = 0;
+    int64_t startedThreadsNs = 0; // the threads KvHRInitialize started (the message thread among them)
+    int startedThreads = 0;
+    bool polled = false;
+};
+
+// devices polled at 1000 reports a second each, library and plain readers alternating in half-second slices
+// for seconds each.
+LatencyFigures MeasureLatency(int devices, double seconds);
+// 16 devices at 1000 reports a second: the library for seconds, the plain readers for half of it before and
+// half after.
+ThroughputFigures MeasureThroughput(double seconds);
+// One device with the descriptor: reader-thread CPU per report, reports sent in bursts.
+InputCostFigures MeasureInputCost(const std::string& shape, const std::vector<uint8_t>& descriptor,
+                                  int inputs, int reportLength);
+// devices polled and silent for seconds.
+IdleFigures MeasureIdle(int devices, double seconds, int64_t (*startedThreadsCpuNs)(), int startedThreads);

@@ -1,0 +1,199 @@
+// The library's physical devices against the machine's own delivery, in one run (see bench/README.md):
+//  - latency from SendInputReport to the return of the values callback, 1, 8 and 16 devices at 1000
+//    reports a second each, against the same reports to plain reader threads;
+//  - throughput, CPU and allocations per report: 16 devices x 1000 reports a second;
+//  - cost per input: descriptors of 16, 64 and 256 buttons and of 4, 16 and 32 16-bit axes;
+//  - idle: polled devices sending nothing, and the threads the library's start left running.
+// Usage: bench_devices [latency seconds per side, default 3] [throughput seconds, default 10]
+#include "AllocationCount.h"
+#include "DeviceMeasures.h"
+#include "ThreadCpu.h"
+
+#include "KvCommon.h"
+#include "KvHidRaw.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+
+namespace
+{
+std::set<pid_t> g_startedThreads;
+
+std::string Load()
+{
+    std::ifstream loadavg("/proc/loadavg");
+    std::string one, five;
+    loadavg >> one >> five;
+    return "load " + one + " (5 min " + five + ")";
+}
+
+int64_t StartedThreadsCpuNs()
+{
+    int64_t sum = 0;
+    for (pid_t tid : g_startedThreads)
+        sum += std::max<int64_t>(ThreadCpuNs(tid), 0);
+    return sum;
+}
+
+// count one-bit buttons 1..count of the Button page; report: ID 0 then count/8 bytes.
+std::vector<uint8_t> ButtonsDescriptor(int count)
+{
+    const uint8_t lo = uint8_t(count & 0xFF), hi = uint8_t(count >> 8);
+    return {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x2A, lo,  hi,
+            0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x96, lo,   hi,   0x81, 0x02, 0xC0};
+}
+
+// count 16-bit axes, Generic Desktop usages from X (0x30) on, logical -32768..32767.
+std::vector<uint8_t> AxesDescriptor(int count)
+{
+    return {0x05, 0x01, 0x09, 0x04, 0xA1, 0x01, 0x19, 0x30, 0x29, uint8_t(0x30 + count - 1),
+            0x16, 0x00, 0x80, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, uint8_t(count),
+            0x81, 0x02, 0xC0};
+}
+
+bool ReportLatency(double seconds)
+{
+    bool met = true;
+    std::printf(
+        "\nlatency: SendInputReport to the return of the values callback (library) or of the reader's "
+        "wait (baseline), 1000 reports/s per device, %.1f s per side\n",
+        seconds);
+    std::printf(
+        "  devices  base median  base p99   lib median  lib p99    median x  p99 x   samples b/l   %s\n",
+        Load().c_str());
+    for (int devices : {1, 8, 16})
+    {
+        const LatencyFigures f = MeasureLatency(devices, seconds);
+        const double medianRatio = f.libMedianUs / f.baseMedianUs, p99Ratio = f.libP99Us / f.baseP99Us;
+        const bool ok = f.polled && medianRatio <= 2.0 && p99Ratio <= 3.0;
+        met = met && ok;
+        std::printf("  %7d  %8.2f us  %8.2f us  %8.2f us  %8.2f us  %6.2f  %6.2f   %llu/%llu  %s  %s\n",
+                    devices, f.baseMedianUs, f.baseP99Us, f.libMedianUs, f.libP99Us, medianRatio, p99Ratio,
+                    (unsigned long long)f.baseSamples, (unsigned long long)f.libSamples,
+                    ok ? "met" : "MISSED", Load().c_str());
+    }
+    return met;
+}
+
+void PrintSide(const char* name, const SideLoad& s)
+{
+    std::printf("  %-9s sent %7llu  arrived %7llu  out of sequence %llu  dropped by the machine %llu  "
+                "CPU %6.2f us/report  allocations %.3f/report (%.4f from the library's code)\n",
+                name, (unsigned long long)s.sent, (unsigned long long)s.arrived,
+                (unsigned long long)s.outOfSequence, (unsigned long long)s.dropped, s.cpuNsPerReport / 1000,
+                s.allocationsPerReport, s.libraryAllocationsPerReport);
+}
+
+bool ReportThroughput(double seconds)
+{
+    std::printf(
+        "\nthroughput: 16 devices x 1000 reports/s, library %.1f s, baseline %.1f s before and %.1f s "
+        "after   %s\n",
+        seconds, seconds / 2, seconds / 2, Load().c_str());
+    const ThroughputFigures f = MeasureThroughput(seconds);
+    PrintSide("baseline", f.base);
+    PrintSide("library", f.lib);
+    const double ownAllocations = f.lib.allocationsPerReport - f.base.allocationsPerReport;
+    std::printf("  library - baseline: CPU %.2f us/report (%.2f x baseline), allocations %.4f/report   %s\n",
+                (f.lib.cpuNsPerReport - f.base.cpuNsPerReport) / 1000,
+                f.lib.cpuNsPerReport / f.base.cpuNsPerReport, ownAllocations, Load().c_str());
+    const bool lost = f.lib.arrived != f.lib.sent || f.lib.outOfSequence != 0 || f.lib.dropped != 0;
+    const bool allocates = f.lib.libraryAllocationsPerReport != 0;
+    std::printf("  reports lost by the library: %s; allocations by the library's code per delivery: %s\n",
+                lost ? "SOME" : "none", allocates ? "SOME" : "none");
+    return f.polled && !lost && !allocates;
+}
+
+// Within each kind (buttons, axes) the library's own cost per report (library minus plain reader) may grow at
+// most as fast as the number of inputs: from one row to the next, cost growth <= input growth.
+bool ReportInputCost()
+{
+    std::printf("\ncost per input: reader-thread CPU per report, one device, up to 24 reports queued   %s\n",
+                Load().c_str());
+    std::printf(
+        "  descriptor   inputs  base ns/report  lib ns/report  lib - base  ns/input  growth: inputs  cost\n");
+    struct Shape
+    {
+        const char* name;
+        std::vector<uint8_t> descriptor;
+        int inputs, reportLength;
+        bool firstOfKind;
+    };
+    const Shape shapes[] = {{"16 buttons", ButtonsDescriptor(16), 16, 3, true},
+                            {"64 buttons", ButtonsDescriptor(64), 64, 9, false},
+                            {"256 buttons", ButtonsDescriptor(256), 256, 33, false},
+                            {"4 axes", AxesDescriptor(4), 4, 9, true},
+                            {"16 axes", AxesDescriptor(16), 16, 33, false},
+                            {"32 axes", AxesDescriptor(32), 32, 65, false}};
+    bool met = true;
+    double previousOwn = 0;
+    int previousInputs = 0;
+    for (const Shape& s : shapes)
+    {
+        const InputCostFigures f = MeasureInputCost(s.name, s.descriptor, s.inputs, s.reportLength);
+        const double own = f.libNsPerReport - f.baseNsPerReport;
+        std::printf("  %-11s %7d  %14.0f  %13.0f  %10.0f  %8.1f", s.name, s.inputs, f.baseNsPerReport,
+                    f.libNsPerReport, own, own / s.inputs);
+        if (!s.firstOfKind)
+        {
+            const double inputGrowth = double(s.inputs) / previousInputs, costGrowth = own / previousOwn;
+            met = met && costGrowth <= inputGrowth;
+            std::printf("  %13.2fx  %5.2fx", inputGrowth, costGrowth);
+        }
+        else
+        {
+            std::printf("  %21s", "");
+        }
+        std::printf("   %s%s\n", Load().c_str(), f.polled ? "" : "  NOT POLLED");
+        met = met && f.polled && own > 0;
+        previousOwn = own;
+        previousInputs = s.inputs;
+    }
+    return met;
+}
+
+bool ReportIdle(double seconds)
+{
+    const IdleFigures f = MeasureIdle(16, seconds, &StartedThreadsCpuNs, int(g_startedThreads.size()));
+    std::printf("\nidle: %d devices polled, silent for %.1f s   %s\n", f.devices, f.seconds, Load().c_str());
+    std::printf(
+        "  library readers: max %.4f ms CPU/s, mean %.4f ms CPU/s per device; plain readers: max %.4f "
+        "ms CPU/s\n",
+        f.libMaxReaderMsPerS, f.libMeanReaderMsPerS, f.baseMaxReaderMsPerS);
+    std::printf("  the %d threads KvHRInitialize started (message thread among them): %lld ns CPU in all\n",
+                f.startedThreads, (long long)f.startedThreadsNs);
+    return f.polled && f.libMaxReaderMsPerS < 1.0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const double latencySeconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    const double throughputSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
+    if (!WatchModules(
+            {reinterpret_cast<const void*>(&KvHRInitialize), reinterpret_cast<const void*>(&KvDebugLog)}))
+        std::printf("the library's code segments were not found: its own allocations are not told apart\n");
+    const std::set<pid_t> before = ProcessThreads();
+    if (KvHRInitialize() != 0)
+    {
+        std::printf("KvHRInitialize failed\n");
+        return 1;
+    }
+    g_startedThreads = NewThreads(before, ProcessThreads());
+    std::printf("bench_devices   %s\n", Load().c_str());
+    const bool latency = ReportLatency(latencySeconds);
+    const bool throughput = ReportThroughput(throughputSeconds);
+    const bool inputCost = ReportInputCost();
+    const bool idle = ReportIdle(5.0);
+    KvHRUnInitialize();
+    // The setup's allocations (devices opened, read buffers) show that the count sees the library's code.
+    std::printf("\nallocations from the library's code over the whole run (setup included): %llu\n",
+                (unsigned long long)WatchedAllocationCount());
+    std::printf("\ntargets: latency %s, throughput and allocations %s, cost per input %s, idle %s\n",
+                latency ? "met" : "MISSED", throughput ? "met" : "MISSED", inputCost ? "met" : "MISSED",
+                idle ? "met" : "MISSED");
+    return 0;
+}
