@@ -33,6 +33,7 @@ struct InputCostFigures
     std::string shape;
     int inputs = 0;
     double baseNsPerReport = 0, libNsPerReport = 0;
+    uint64_t dropped = 0; // by the machine from the library's queue: a batch too large
     bool polled = false;
 };
 
@@ -46,13 +47,13 @@ struct IdleFigures
     bool polled = false;
 };
 
-// devices polled at 1000 reports a second each, library and plain readers alternating in half-second slices
-// for seconds each.
+// devices polled at 1000 reports a second each for seconds, next to as many plain readers at the same rate,
+// their reports sent half a period apart.
 LatencyFigures MeasureLatency(int devices, double seconds);
 // 16 devices at 1000 reports a second: the library for seconds, the plain readers for half of it before and
 // half after.
 ThroughputFigures MeasureThroughput(double seconds);
-// One device with the descriptor: reader-thread CPU per report, reports sent in bursts.
+// One device with the descriptor: reader-thread CPU per report while it drains queued reports.
 InputCostFigures MeasureInputCost(const std::string& shape, const std::vector<uint8_t>& descriptor,
                                   int inputs, int reportLength);
 // devices polled and silent for seconds.

@@ -4,7 +4,8 @@
 //  - throughput, CPU and allocations per report: 16 devices x 1000 reports a second;
 //  - cost per input: descriptors of 16, 64 and 256 buttons and of 4, 16 and 32 16-bit axes;
 //  - idle: polled devices sending nothing, and the threads the library's start left running.
-// Usage: bench_devices [latency seconds per side, default 3] [throughput seconds, default 10]
+// Usage: bench_devices [latency seconds, default 3] [throughput seconds, default 10] [sections]
+// sections: any of the letters l (latency), t (throughput), c (cost per input), i (idle); default all.
 #include "AllocationCount.h"
 #include "DeviceMeasures.h"
 #include "ThreadCpu.h"
@@ -59,7 +60,7 @@ bool ReportLatency(double seconds)
     bool met = true;
     std::printf(
         "\nlatency: SendInputReport to the return of the values callback (library) or of the reader's "
-        "wait (baseline), 1000 reports/s per device, %.1f s per side\n",
+        "wait (baseline), 1000 reports/s per device on each side, sides half a period apart, %.1f s\n",
         seconds);
     std::printf(
         "  devices  base median  base p99   lib median  lib p99    median x  p99 x   samples b/l   %s\n",
@@ -111,8 +112,9 @@ bool ReportThroughput(double seconds)
 // most as fast as the number of inputs: from one row to the next, cost growth <= input growth.
 bool ReportInputCost()
 {
-    std::printf("\ncost per input: reader-thread CPU per report, one device, up to 24 reports queued   %s\n",
-                Load().c_str());
+    std::printf(
+        "\ncost per input: reader-thread CPU per report drained from a queue of 29, one device   %s\n",
+        Load().c_str());
     std::printf(
         "  descriptor   inputs  base ns/report  lib ns/report  lib - base  ns/input  growth: inputs  cost\n");
     struct Shape
@@ -147,8 +149,9 @@ bool ReportInputCost()
         {
             std::printf("  %21s", "");
         }
-        std::printf("   %s%s\n", Load().c_str(), f.polled ? "" : "  NOT POLLED");
-        met = met && f.polled && own > 0;
+        std::printf("   %s%s%s\n", Load().c_str(), f.polled ? "" : "  NOT POLLED",
+                    f.dropped ? "  DROPPED" : "");
+        met = met && f.polled && f.dropped == 0 && own > 0;
         previousOwn = own;
         previousInputs = s.inputs;
     }
@@ -173,6 +176,8 @@ int main(int argc, char** argv)
 {
     const double latencySeconds = argc > 1 ? std::atof(argv[1]) : 3.0;
     const double throughputSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
+    const std::string sections = argc > 3 ? argv[3] : "ltci";
+    auto runs = [&](char section) { return sections.find(section) != std::string::npos; };
     if (!WatchModules(
             {reinterpret_cast<const void*>(&KvHRInitialize), reinterpret_cast<const void*>(&KvDebugLog)}))
         std::printf("the library's code segments were not found: its own allocations are not told apart\n");
@@ -184,10 +189,10 @@ int main(int argc, char** argv)
     }
     g_startedThreads = NewThreads(before, ProcessThreads());
     std::printf("bench_devices   %s\n", Load().c_str());
-    const bool latency = ReportLatency(latencySeconds);
-    const bool throughput = ReportThroughput(throughputSeconds);
-    const bool inputCost = ReportInputCost();
-    const bool idle = ReportIdle(5.0);
+    const bool latency = !runs('l') || ReportLatency(latencySeconds);
+    const bool throughput = !runs('t') || ReportThroughput(throughputSeconds);
+    const bool inputCost = !runs('c') || ReportInputCost();
+    const bool idle = !runs('i') || ReportIdle(5.0);
     KvHRUnInitialize();
     // The setup's allocations (devices opened, read buffers) show that the count sees the library's code.
     std::printf("\nallocations from the library's code over the whole run (setup included): %llu\n",

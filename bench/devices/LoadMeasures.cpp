@@ -49,6 +49,34 @@ void SendEveryMs(const SendFn& send, SequencedStream& stream, int devices, doubl
     }
 }
 
+// Both sides at 1000 reports a second per device, their sends half a period apart (the one side's reports
+// are long delivered when the other's are sent), so that both meet the same disturbances from the rest of
+// the machine; which side leads swaps every half second.
+void SendInterleaved(const SendFn& first, SequencedStream& firstStream, const SendFn& second,
+                     SequencedStream& secondStream, int devices, double seconds)
+{
+    const int64_t period = 1000000000 / kRate;
+    const int64_t start = NowNs();
+    const int64_t end = start + static_cast<int64_t>(seconds * 1e9);
+    uint8_t report[kGamePadReportLength];
+    for (int64_t tick = start; tick < end; tick += period)
+    {
+        const bool swap = ((tick - start) / 500000000) % 2 != 0;
+        for (int side = 0; side < 2; ++side)
+        {
+            const bool firstSide = (side == 0) != swap;
+            const SendFn& send = firstSide ? first : second;
+            SequencedStream& stream = firstSide ? firstStream : secondStream;
+            SleepUntilNs(tick + side * period / 2);
+            for (int d = 0; d < devices; ++d)
+            {
+                stream.NextReport(d, report);
+                send(d, report, sizeof report);
+            }
+        }
+    }
+}
+
 // Waits (at most 1 s) for the reports sent to arrive.
 void Drain(const SequencedStream& stream)
 {
@@ -111,13 +139,9 @@ LatencyFigures MeasureLatency(int devices, double seconds)
         LibraryDevices library(GamePadDescriptor(), devices, &SequencedStream::LibraryArrival, &libStream);
         auto plain = PlainReaders(devices, baseStream);
         figures.polled = library.Polled();
-        for (double done = 0; done < seconds; done += 0.5)
-        {
-            SendEveryMs(ToPlain(plain), baseStream, devices, 0.5);
-            Drain(baseStream);
-            SendEveryMs(ToLibrary(library), libStream, devices, 0.5);
-            Drain(libStream);
-        }
+        SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, devices, seconds);
+        Drain(baseStream);
+        Drain(libStream);
         const auto base = baseStream.Latencies();
         const auto lib = libStream.Latencies();
         figures.baseSamples = base.size();
