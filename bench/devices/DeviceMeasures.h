@@ -28,10 +28,15 @@ struct ThroughputFigures
     bool polled = false;
 };
 
+struct InputShape
+{
+    std::string name;
+    std::vector<uint8_t> descriptor;
+    int inputs = 0, reportLength = 0;
+};
+
 struct InputCostFigures
 {
-    std::string shape;
-    int inputs = 0;
     double baseNsPerReport = 0, libNsPerReport = 0;
     uint64_t dropped = 0; // by the machine from the library's queue: a batch too large
     bool polled = false;
@@ -53,8 +58,7 @@ LatencyFigures MeasureLatency(int devices, double seconds);
 // 16 devices at 1000 reports a second: the library for seconds, the plain readers for half of it before and
 // half after.
 ThroughputFigures MeasureThroughput(double seconds);
-// One device with the descriptor: reader-thread CPU per report while it drains queued reports.
-InputCostFigures MeasureInputCost(const std::string& shape, const std::vector<uint8_t>& descriptor,
-                                  int inputs, int reportLength);
+// One device of each shape: reader-thread CPU per report while it drains queued reports.
+std::vector<InputCostFigures> MeasureInputCosts(const std::vector<InputShape>& shapes);
 // devices polled and silent for seconds.
 IdleFigures MeasureIdle(int devices, double seconds, int64_t (*startedThreadsCpuNs)(), int startedThreads);

@@ -2,7 +2,10 @@
 // batch holds the reader inside its callback (or hook) until the rest of the batch is queued (the machine
 // keeps 32 per handle), so the reader then takes each next report from the queue without parking: the time
 // measured is the reading, unpacking and delivering itself. Measured on the library's reader and on a plain
-// reader of the same descriptor, alternating in groups of batches; each side keeps its median batch.
+// reader of each descriptor, all plugged at once and taken in turn in groups of batches, so that every row
+// meets the same disturbances from the rest of the machine. Each keeps its 10th-percentile batch:
+// other processes only ever add to a batch's time (on this machine they slow over half the batches now and
+// then), so a low percentile is the cost itself, and not a single lucky batch.
 #include "DeviceMeasures.h"
 #include "LibraryDevices.h"
 #include "PlainReader.h"
@@ -11,13 +14,14 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace
 {
 constexpr int kBatch = 30;
-constexpr int kBatchesPerGroup = 10;
-constexpr int kGroups = 20;
+constexpr int kBatchesPerGroup = 5;
+constexpr int kGroups = 40;
 
 // The receiving thread's CPU time from the release of a batch's first arrival to its last arrival.
 struct BatchSpan
@@ -78,39 +82,53 @@ double Batch(const std::function<void(const std::vector<uint8_t>&)>& send, Batch
     return double(span.last - span.first) / double(kBatch - 1);
 }
 
-double Median(std::vector<double> values)
+double TenthPercentile(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
+    return values.empty() ? 0 : values[values.size() / 10];
 }
 } // namespace
 
-InputCostFigures MeasureInputCost(const std::string& shape, const std::vector<uint8_t>& descriptor,
-                                  int inputs, int reportLength)
+std::vector<InputCostFigures> MeasureInputCosts(const std::vector<InputShape>& shapes)
 {
-    InputCostFigures figures;
-    figures.shape = shape;
-    figures.inputs = inputs;
-    BatchSpan libSpan, baseSpan;
-    LibraryDevices library(descriptor, 1, &BatchSpan::Library, &libSpan);
-    PlainReader plain(descriptor, DWORD(reportLength), &BatchSpan::Plain, &baseSpan);
-    figures.polled = library.Polled();
-    if (!figures.polled)
-        return figures;
-    auto toPlain = [&](const std::vector<uint8_t>& r) { plain.Send(r.data(), r.size()); };
-    auto toLibrary = [&](const std::vector<uint8_t>& r) { library.Send(0, r.data(), r.size()); };
-    std::vector<uint8_t> report(size_t(reportLength), 0);
+    const size_t n = shapes.size();
+    std::vector<InputCostFigures> figures(n);
+    std::vector<BatchSpan> libSpans(n), baseSpans(n);
+    // Every library device before any plain reader: the library's updates must not open the readers' devices.
+    std::vector<std::unique_ptr<LibraryDevices>> libraries;
+    for (size_t i = 0; i < n; ++i)
+        libraries.push_back(
+            std::make_unique<LibraryDevices>(shapes[i].descriptor, 1, &BatchSpan::Library, &libSpans[i]));
+    std::vector<std::unique_ptr<PlainReader>> plains;
+    for (size_t i = 0; i < n; ++i)
+        plains.push_back(std::make_unique<PlainReader>(shapes[i].descriptor, DWORD(shapes[i].reportLength),
+                                                       &BatchSpan::Plain, &baseSpans[i]));
+    std::vector<std::vector<double>> base(n), lib(n);
     int serial = 0;
-    std::vector<double> base, lib;
     for (int g = 0; g < kGroups; ++g)
     {
-        for (int b = 0; b < kBatchesPerGroup; ++b)
-            base.push_back(Batch(toPlain, baseSpan, report, serial));
-        for (int b = 0; b < kBatchesPerGroup; ++b)
-            lib.push_back(Batch(toLibrary, libSpan, report, serial));
+        for (size_t i = 0; i < n; ++i)
+        {
+            if (!libraries[i]->Polled())
+                continue;
+            std::vector<uint8_t> report(size_t(shapes[i].reportLength), 0);
+            PlainReader& plain = *plains[i];
+            LibraryDevices& library = *libraries[i];
+            auto toPlain = [&](const std::vector<uint8_t>& r) { plain.Send(r.data(), r.size()); };
+            auto toLibrary = [&](const std::vector<uint8_t>& r) { library.Send(0, r.data(), r.size()); };
+            for (int b = 0; b < kBatchesPerGroup; ++b)
+                base[i].push_back(Batch(toPlain, baseSpans[i], report, serial));
+            for (int b = 0; b < kBatchesPerGroup; ++b)
+                lib[i].push_back(Batch(toLibrary, libSpans[i], report, serial));
+        }
     }
-    figures.baseNsPerReport = Median(base);
-    figures.libNsPerReport = Median(lib);
-    figures.dropped = library.Dropped();
+    for (size_t i = 0; i < n; ++i)
+    {
+        figures[i].polled = libraries[i]->Polled();
+        figures[i].baseNsPerReport = TenthPercentile(base[i]);
+        figures[i].libNsPerReport = TenthPercentile(lib[i]);
+        figures[i].dropped = libraries[i]->Dropped();
+    }
+    plains.clear(); // unplugged before the library's last updates
     return figures;
 }
