@@ -53,7 +53,7 @@ void PlainReader::Run()
         int64_t completed = 0;
         if (ReadFile(file_, buffer.data(), reportLength_, nullptr, &overlapped))
         {
-            completed = NowNs();
+            completed = hook_ != nullptr ? NowNs() : 0; // bench_machine's loop stays as it was
         }
         else
         {
