@@ -29,6 +29,8 @@ Segment g_segments[kMaxSegments];
 std::atomic<int> g_segmentCount{0};
 std::atomic<uint64_t> g_allocations{0};
 std::atomic<uint64_t> g_watched{0};
+// Set up with the thread, before any of its code runs: safe to touch from inside malloc.
+__attribute__((tls_model("initial-exec"))) thread_local uint64_t t_allocations = 0;
 
 bool Watched(const void* caller)
 {
@@ -43,6 +45,7 @@ bool Watched(const void* caller)
 void Count(const void* caller)
 {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
+    ++t_allocations;
     if (Watched(caller))
         g_watched.fetch_add(1, std::memory_order_relaxed);
 }
@@ -68,6 +71,11 @@ int AddSegments(dl_phdr_info* info, size_t, void* base)
 uint64_t AllocationCount()
 {
     return g_allocations.load(std::memory_order_relaxed);
+}
+
+uint64_t ThreadAllocationCount()
+{
+    return t_allocations;
 }
 
 uint64_t WatchedAllocationCount()

@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 uint64_t AllocationCount();
+// The calling thread's allocations so far.
+uint64_t ThreadAllocationCount();
 uint64_t WatchedAllocationCount();
 // Watches the modules that hold these addresses (at most 8 loaded segments in all); false if one is unknown.
 bool WatchModules(std::initializer_list<const void*> addressesInModules);

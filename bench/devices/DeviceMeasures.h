@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct LatencyFigures
@@ -18,7 +20,7 @@ struct SideLoad
 {
     uint64_t sent = 0, arrived = 0, outOfSequence = 0, dropped = 0;
     double cpuNsPerReport = 0;
-    double allocationsPerReport = 0;        // every module's
+    double allocationsPerReport = 0;        // every module's, on the side's receiving and sending threads
     double libraryAllocationsPerReport = 0; // called from the library's and its helper DLL's code
 };
 
@@ -55,9 +57,9 @@ struct IdleFigures
 // devices polled at 1000 reports a second each for seconds, next to as many plain readers at the same rate,
 // their reports sent half a period apart.
 LatencyFigures MeasureLatency(int devices, double seconds);
-// 16 devices at 1000 reports a second: the library for seconds, the plain readers for half of it before and
-// half after.
-ThroughputFigures MeasureThroughput(double seconds);
+// 16 devices at 1000 reports a second for seconds, next to 16 plain readers at the same rate, their reports
+// sent half a period apart; startedThreads: the threads the library's start left running.
+ThroughputFigures MeasureThroughput(double seconds, const std::set<pid_t>& startedThreads);
 // One device of each shape: reader-thread CPU per report while it drains queued reports.
 std::vector<InputCostFigures> MeasureInputCosts(const std::vector<InputShape>& shapes);
 // devices polled and silent for seconds.

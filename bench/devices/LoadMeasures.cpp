@@ -5,6 +5,7 @@
 #include "LibraryDevices.h"
 #include "PlainReader.h"
 #include "SequencedStream.h"
+#include "ThreadCpu.h"
 
 #include "machine/Machine.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 #include <thread>
 
 namespace
@@ -31,29 +33,18 @@ std::vector<std::unique_ptr<PlainReader>> PlainReaders(int devices, SequencedStr
     return readers;
 }
 
-// One report to every device each millisecond, for seconds.
-void SendEveryMs(const SendFn& send, SequencedStream& stream, int devices, double seconds)
+// What the sending thread spent on one side's reports.
+struct SenderCost
 {
-    const int64_t period = 1000000000 / kRate;
-    const int64_t start = NowNs();
-    const int64_t end = start + static_cast<int64_t>(seconds * 1e9);
-    uint8_t report[kGamePadReportLength];
-    for (int64_t tick = start; tick < end; tick += period)
-    {
-        SleepUntilNs(tick);
-        for (int d = 0; d < devices; ++d)
-        {
-            stream.NextReport(d, report);
-            send(d, report, sizeof report);
-        }
-    }
-}
+    int64_t cpuNs = 0;
+    uint64_t allocations = 0;
+};
 
 // Both sides at 1000 reports a second per device, their sends half a period apart (the one side's reports
 // are long delivered when the other's are sent), so that both meet the same disturbances from the rest of
-// the machine; which side leads swaps every half second.
+// the machine; which side leads swaps every half second. costs, when given, receive the sender's own share.
 void SendInterleaved(const SendFn& first, SequencedStream& firstStream, const SendFn& second,
-                     SequencedStream& secondStream, int devices, double seconds)
+                     SequencedStream& secondStream, int devices, double seconds, SenderCost* costs = nullptr)
 {
     const int64_t period = 1000000000 / kRate;
     const int64_t start = NowNs();
@@ -68,10 +59,17 @@ void SendInterleaved(const SendFn& first, SequencedStream& firstStream, const Se
             const SendFn& send = firstSide ? first : second;
             SequencedStream& stream = firstSide ? firstStream : secondStream;
             SleepUntilNs(tick + side * period / 2);
+            const int64_t cpu0 = costs ? OwnThreadCpuNs() : 0;
+            const uint64_t allocations0 = ThreadAllocationCount();
             for (int d = 0; d < devices; ++d)
             {
                 stream.NextReport(d, report);
                 send(d, report, sizeof report);
+            }
+            if (costs)
+            {
+                costs[firstSide ? 0 : 1].cpuNs += OwnThreadCpuNs() - cpu0;
+                costs[firstSide ? 0 : 1].allocations += ThreadAllocationCount() - allocations0;
             }
         }
     }
@@ -103,29 +101,41 @@ SendFn ToPlain(std::vector<std::unique_ptr<PlainReader>>& readers)
     return [&readers](int d, const uint8_t* report, size_t size) { readers[size_t(d)]->Send(report, size); };
 }
 
-// Sends for seconds and drains; adds what the window cost to side.
-void LoadWindow(const SendFn& send, SequencedStream& stream, int devices, double seconds, SideLoad& side)
+int64_t CpuOf(const std::set<pid_t>& threads)
 {
-    const uint64_t arrived0 = stream.Arrivals();
-    const uint64_t sent0 = stream.Sent();
-    const uint64_t allocations0 = AllocationCount();
-    const uint64_t libraryAllocations0 = WatchedAllocationCount();
-    const int64_t cpu0 = ProcessCpuNs();
-    SendEveryMs(send, stream, devices, seconds);
-    Drain(stream);
-    const int64_t cpu = ProcessCpuNs() - cpu0;
-    const uint64_t allocations = AllocationCount() - allocations0;
-    const uint64_t libraryAllocations = WatchedAllocationCount() - libraryAllocations0;
-    const uint64_t arrived = stream.Arrivals() - arrived0;
-    const double total = double(side.arrived + arrived);
-    side.cpuNsPerReport = (side.cpuNsPerReport * double(side.arrived) + double(cpu)) / total;
-    side.allocationsPerReport =
-        (side.allocationsPerReport * double(side.arrived) + double(allocations)) / total;
-    side.libraryAllocationsPerReport =
-        (side.libraryAllocationsPerReport * double(side.arrived) + double(libraryAllocations)) / total;
-    side.arrived += arrived;
-    side.sent += stream.Sent() - sent0;
+    int64_t sum = 0;
+    for (pid_t tid : threads)
+        sum += std::max<int64_t>(ThreadCpuNs(tid), 0);
+    return sum;
+}
+
+// One side's readings at the start of the measured window.
+struct SideStart
+{
+    uint64_t arrived, sent, receiverAllocations, libraryAllocations;
+    int64_t receiverCpu;
+};
+
+SideStart Start(const SequencedStream& stream, const std::set<pid_t>& receivers)
+{
+    return {stream.Arrivals(), stream.Sent(), stream.ReceiverAllocations(), WatchedAllocationCount(),
+            CpuOf(receivers)};
+}
+
+// The side's figures over the window: its receiving threads' and its sender share's CPU and allocations.
+SideLoad Finish(const SequencedStream& stream, const std::set<pid_t>& receivers, const SideStart& start,
+                const SenderCost& sender)
+{
+    SideLoad side;
+    side.arrived = stream.Arrivals() - start.arrived;
+    side.sent = stream.Sent() - start.sent;
     side.outOfSequence = stream.OutOfSequence();
+    const double reports = double(std::max<uint64_t>(side.arrived, 1));
+    side.cpuNsPerReport = double(CpuOf(receivers) - start.receiverCpu + sender.cpuNs) / reports;
+    side.allocationsPerReport =
+        double(stream.ReceiverAllocations() - start.receiverAllocations + sender.allocations) / reports;
+    side.libraryAllocationsPerReport = double(WatchedAllocationCount() - start.libraryAllocations) / reports;
+    return side;
 }
 } // namespace
 
@@ -154,18 +164,36 @@ LatencyFigures MeasureLatency(int devices, double seconds)
     return figures;
 }
 
-ThroughputFigures MeasureThroughput(double seconds)
+// The library's side counts its read threads and the threads its start left (message thread, service);
+// allocations made from the library's code anywhere are counted on the library's side only, as the plain
+// side runs none of it.
+ThroughputFigures MeasureThroughput(double seconds, const std::set<pid_t>& startedThreads)
 {
     constexpr int kDevices = 16;
     const size_t capacity = size_t(kDevices) * kRate * size_t(seconds + 2);
     SequencedStream libStream(capacity), baseStream(capacity);
     ThroughputFigures figures;
     LibraryDevices library(GamePadDescriptor(), kDevices, &SequencedStream::LibraryArrival, &libStream);
+    const std::set<pid_t> before = ProcessThreads();
     auto plain = PlainReaders(kDevices, baseStream);
+    const std::set<pid_t> plainThreads = NewThreads(before, ProcessThreads());
+    std::set<pid_t> libThreads = library.ReaderThreads();
+    libThreads.insert(startedThreads.begin(), startedThreads.end());
     figures.polled = library.Polled();
-    LoadWindow(ToPlain(plain), baseStream, kDevices, seconds / 2, figures.base);
-    LoadWindow(ToLibrary(library), libStream, kDevices, seconds, figures.lib);
-    LoadWindow(ToPlain(plain), baseStream, kDevices, seconds / 2, figures.base);
+
+    // Every reader has delivered before the window opens: their counts start from their loops.
+    SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, kDevices, 0.2);
+    Drain(libStream);
+    Drain(baseStream);
+    const SideStart libStart = Start(libStream, libThreads);
+    const SideStart baseStart = Start(baseStream, plainThreads);
+    SenderCost costs[2];
+    SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, kDevices, seconds, costs);
+    Drain(libStream);
+    Drain(baseStream);
+    figures.lib = Finish(libStream, libThreads, libStart, costs[0]);
+    figures.base = Finish(baseStream, plainThreads, baseStart, costs[1]);
+    figures.base.libraryAllocationsPerReport = 0;
     figures.lib.dropped = library.Dropped();
     for (const auto& reader : plain)
         figures.base.dropped +=

@@ -1,9 +1,11 @@
 #include "SequencedStream.h"
 
+#include "AllocationCount.h"
 #include "BenchClock.h"
 
 SequencedStream::SequencedStream(size_t capacity)
-    : sentAt_(kMaxDevices * kRing), next_(kMaxDevices), expected_(kMaxDevices), samples_(capacity)
+    : sentAt_(kMaxDevices * kRing), next_(kMaxDevices), expected_(kMaxDevices),
+      receiverAllocations_(kMaxDevices), samples_(capacity)
 {
     for (auto& e : expected_)
         e.store(-1);
@@ -18,6 +20,14 @@ void SequencedStream::NextReport(int device, uint8_t* report)
     report[3] = static_cast<uint8_t>(number >> 8);
     ++sent_;
     sentAt_[device * kRing + number % kRing] = NowNs();
+}
+
+uint64_t SequencedStream::ReceiverAllocations() const
+{
+    uint64_t sum = 0;
+    for (const auto& a : receiverAllocations_)
+        sum += a.load();
+    return sum;
 }
 
 std::vector<int64_t> SequencedStream::Latencies() const
@@ -39,6 +49,7 @@ void SequencedStream::Arrived(int device, uint16_t number, int64_t at)
     const size_t slot = sampleCount_++;
     if (slot < samples_.size())
         samples_[slot] = at - sentAt_[device * kRing + number % kRing];
+    receiverAllocations_[device].store(ThreadAllocationCount());
     ++arrivals_;
 }
 

@@ -24,6 +24,8 @@ public:
     uint64_t Sent() const { return sent_; }
     // Arrivals whose number was not the one after the device's previous arrival (a loss or a repeat).
     uint64_t OutOfSequence() const { return outOfSequence_.load(); }
+    // The allocations the devices' receiving threads made so far, as of their last arrivals.
+    uint64_t ReceiverAllocations() const;
     // Send-to-arrival times so far, in ns.
     std::vector<int64_t> Latencies() const;
 
@@ -40,6 +42,7 @@ private:
     std::vector<int64_t> sentAt_;            // kMaxDevices x kRing send times
     std::vector<uint16_t> next_;             // the next number per device, sender side
     std::vector<std::atomic<int>> expected_; // the next number per device, arrival side; -1 before the first
+    std::vector<std::atomic<uint64_t>> receiverAllocations_; // per device
     std::vector<int64_t> samples_;
     std::atomic<size_t> sampleCount_{0};
     std::atomic<uint64_t> arrivals_{0};
