@@ -12,6 +12,7 @@
 #   missed   when every named test passes,
 #   stale    when the pattern is not found exactly once or the regex names no test,
 #   broken   when the changed source does not build (the entry needs fixing).
+# The run stops before any change when a named test fails on the unchanged sources.
 # A development tool; not part of scripts/test.sh. Ends with "N caught, M missed, S stale, B broken".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -72,45 +73,57 @@ run_tests() { # regex, log
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$build" -R "$1" -j"$jobs" --timeout 120 >"$2" 2>&1
 }
 
-caught=0 missed=0 stale=0 broken=0
-n=0
+# Every entry of the lists, as "list<US>file<US>pattern<US>replacement<US>regex" (US: the unit separator,
+# so that an empty replacement stays a field of its own).
+entries=()
 for list in "${lists[@]}"; do
-    echo "== $list"
     while IFS= read -r line || [ -n "$line" ]; do
         case "$line" in '' | '#'*) continue ;; esac
-        # Split on tabs without merging them (an empty replacement is a field of its own).
-        IFS=$'\x1f' read -r file pattern replacement regex <<<"${line//$'\t'/$'\x1f'}"
-        n=$((n + 1))
-        label="$(basename "$list" .tsv)#$n $file: $(printf '%s' "$pattern" | cut -c1-60)"
-        if [ -z "$regex" ] || [ "$(ctest --test-dir "$build" -N -R "$regex" | grep -c '^ *Test *#')" = 0 ]; then
-            echo "stale   $label (no test matches '$regex')"; stale=$((stale + 1)); continue
-        fi
-        if [ ! -f "$root/$file" ]; then
-            echo "stale   $label (no such file)"; stale=$((stale + 1)); continue
-        fi
-        # The named tests must pass before the change, or a failure would prove nothing.
-        if ! run_tests "$regex" "$log_dir/$n.before.log"; then
-            echo "stale   $label (the named tests fail without the change: $log_dir/$n.before.log)"
-            stale=$((stale + 1)); continue
-        fi
-        cp "$root/$file" "$backup"
-        current_file=$file
-        if ! why=$(apply_change "$root/$file" "$pattern" "$replacement"); then
-            restore
-            echo "stale   $label ($why)"; stale=$((stale + 1)); continue
-        fi
-        if ! build_all "$log_dir/$n.build.log"; then
-            restore
-            echo "broken  $label (does not build: $log_dir/$n.build.log)"; broken=$((broken + 1)); continue
-        fi
-        if run_tests "$regex" "$log_dir/$n.tests.log"; then
-            echo "missed  $label"; missed=$((missed + 1))
-        else
-            echo "caught  $label ($(grep -c '\*\*\*' "$log_dir/$n.tests.log") failing)"
-            caught=$((caught + 1))
-        fi
-        restore
+        entries+=("$list"$'\x1f'"${line//$'\t'/$'\x1f'}")
     done <"$list"
+done
+
+# The named tests must pass on the unchanged sources, or a failure would prove nothing.
+union=""
+for entry in "${entries[@]}"; do
+    IFS=$'\x1f' read -r _ _ _ _ regex <<<"$entry"
+    [ -n "$regex" ] && union="${union:+$union|}($regex)"
+done
+if ! run_tests "$union" "$log_dir/unchanged.log"; then
+    echo "the named tests fail on the unchanged sources: $log_dir/unchanged.log"
+    grep -E '^\s+[0-9]+ - ' "$log_dir/unchanged.log"
+    exit 2
+fi
+
+caught=0 missed=0 stale=0 broken=0
+n=0
+for entry in "${entries[@]}"; do
+    IFS=$'\x1f' read -r list file pattern replacement regex <<<"$entry"
+    n=$((n + 1))
+    label="$(basename "$list" .tsv)#$n $file: $(printf '%s' "$pattern" | cut -c1-60)"
+    if [ -z "$regex" ] || [ "$(ctest --test-dir "$build" -N -R "$regex" | grep -c '^ *Test *#')" = 0 ]; then
+        echo "stale   $label (no test matches '$regex')"; stale=$((stale + 1)); continue
+    fi
+    if [ ! -f "$root/$file" ]; then
+        echo "stale   $label (no such file)"; stale=$((stale + 1)); continue
+    fi
+    cp "$root/$file" "$backup"
+    current_file=$file
+    if ! why=$(apply_change "$root/$file" "$pattern" "$replacement"); then
+        restore
+        echo "stale   $label ($why)"; stale=$((stale + 1)); continue
+    fi
+    if ! build_all "$log_dir/$n.build.log"; then
+        restore
+        echo "broken  $label (does not build: $log_dir/$n.build.log)"; broken=$((broken + 1)); continue
+    fi
+    if run_tests "$regex" "$log_dir/$n.tests.log"; then
+        echo "missed  $label"; missed=$((missed + 1))
+    else
+        echo "caught  $label ($(grep -c '\*\*\*' "$log_dir/$n.tests.log") failing)"
+        caught=$((caught + 1))
+    fi
+    restore # the next entry's build (or the last one below) rebuilds the restored file
 done
 build_all "$log_dir/restored.log" || echo "warning: the restored sources do not build: $log_dir/restored.log"
 echo "$caught caught, $missed missed, $stale stale, $broken broken"

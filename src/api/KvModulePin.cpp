@@ -1,11 +1,11 @@
 #include "KvModulePin.h"
 
+#if defined(_WIN32)
 #include <windows.h>
 
 #include "KvCommon.h"
 #include "KvHidRaw.h"
 
-#if defined(_WIN32)
 namespace
 {
 bool PinModuleOf(const void* address)

@@ -1,6 +1,10 @@
 #include "KvHidDeviceMgmt.h"
 
+// mingw-w64's HID headers do not give their functions C linkage themselves.
+extern "C"
+{
 #include <hidsdi.h>
+}
 #include <setupapi.h>
 
 #include "KvCallbackScope.h"
@@ -21,6 +25,9 @@
 
 namespace
 {
+// How long closing every device waits for the readers, all together.
+const DWORD kCloseWaitMs = 5000;
+
 DWORD LastErrorOrUnidentified()
 {
     const DWORD error = GetLastError();
@@ -279,10 +286,16 @@ DWORD CKvHidDeviceMgmt::GetCurrentDevices(DWORD* positions, ULONG capacity, ULON
 void CKvHidDeviceMgmt::CloseHidDevices()
 {
     CLock hold(&m_devLock, "CKvHidDeviceMgmt::CloseHidDevices", false, true, KV_LOCK_TIMEOUT_MS);
+    // Every reader is told to stop first, so they all end together within one wait (on Windows, under the
+    // loader lock, no thread can end at all: the whole close then costs that one wait, not one per device).
+    for (CKvHidDeviceRaw* device : m_devices)
+        if (device != nullptr)
+            device->RequestStop();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
     for (CKvHidDeviceRaw*& device : m_devices)
     {
         if (device != nullptr)
-            CKvHidDeviceRaw::Destroy(device);
+            CKvHidDeviceRaw::DestroyAtClose(device, deadline);
         device = nullptr;
     }
 }

@@ -12,8 +12,8 @@ const DWORD RETIRED_THREAD_POLL_MS = 10;
 const size_t NAME_CHARS = 256;
 const GUID GUID_NULL = {};
 
-// The window procedure reads the handle table without a lock: an entry's registration handle is published
-// after its other fields and read before them.
+// The window procedure reads the handle table without a lock: an entry's fields are atomic, and its
+// registration handle is published after the other fields and read before them.
 HDEVNOTIFY LoadRegistration(const _stHandleNotification& entry)
 {
     return __atomic_load_n(&entry.hNotification, __ATOMIC_ACQUIRE);
@@ -22,6 +22,16 @@ HDEVNOTIFY LoadRegistration(const _stHandleNotification& entry)
 void StoreRegistration(_stHandleNotification& entry, HDEVNOTIFY hNotification)
 {
     __atomic_store_n(&entry.hNotification, hNotification, __ATOMIC_RELEASE);
+}
+
+template <typename T> T LoadField(const T& field)
+{
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
+template <typename T> void StoreField(T& field, T value)
+{
+    __atomic_store_n(&field, value, __ATOMIC_RELAXED);
 }
 
 void FormatName(WCHAR (&buffer)[NAME_CHARS], LPCWSTR format, ...)
@@ -61,11 +71,9 @@ CKvDevNotifications::CKvDevNotifications()
 
 CKvDevNotifications::~CKvDevNotifications()
 {
+    KV_ASSERT(m_bInitialized == false);
     if (m_bInitialized)
-    {
-        KV_ASSERT(m_bInitialized == false);
         UnInitialize();
-    }
     KV_ASSERT(m_hInterfaceNotification == NULL);
     KV_ASSERT(m_hNotifThread == NULL);
     KV_ASSERT(m_wndNotif == NULL);
@@ -149,9 +157,9 @@ void CKvDevNotifications::ReapRetiredThread()
 {
     if (!m_hRetiredThread)
         return;
-    const LONG othersInCode = IsCurrentThread(m_hRetiredThread) ? 1 : 0;
+    const LONG staying = m_hNotifThread ? 1 : 0; // the thread being stopped now, if any
     const DWORD start = GetTickCount();
-    while (ReadCount(&m_threadsInCode) > othersInCode + (m_hNotifThread ? 1 : 0) &&
+    while (!IsCurrentThread(m_hRetiredThread) && ReadCount(&m_threadsInCode) > staying &&
            WaitForSingleObject(m_hRetiredThread, RETIRED_THREAD_POLL_MS) == WAIT_TIMEOUT)
     {
         if (GetTickCount() - start >= THREAD_STOP_TIMEOUT_MS)
@@ -208,6 +216,14 @@ DWORD WINAPI CKvDevNotifications::WindowMessageThread(LPVOID pParam)
         CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, HWND_MESSAGE, nullptr, hInstance, nullptr);
     pThis->m_wndNotif = hWnd;
+    if (!hWnd)
+    {
+        // No window, no messages: the thread ends at once rather than wait for a stop that cannot come.
+        KvDebugLog(TEXT("CKvDevNotifications: the notification window could not be created"));
+        SetEvent(pThis->m_hThreadStarted);
+        InterlockedDecrement(&pThis->m_threadsInCode);
+        return 0;
+    }
     AssociateWindowInstance(hWnd, pThis);
     SetEvent(pThis->m_hThreadStarted);
 
@@ -263,8 +279,9 @@ LRESULT CALLBACK CKvDevNotifications::NotifWndProc(HWND hWnd, UINT message, WPAR
         const _stHandleNotification* pEntry = pThis->FindHandleEntry(pRecord->dbch_handle);
         const bool bFound = pEntry != nullptr;
         KV_ASSERT(bFound);
-        if (bFound && pEntry->pfnCallback)
-            pEntry->pfnCallback(pEntry->pContext, event, pRecord);
+        const PFN_DEVICE_HANDLE_CALLBACK pfnCallback = bFound ? LoadField(pEntry->pfnCallback) : nullptr;
+        if (pfnCallback)
+            pfnCallback(LoadField(pEntry->pContext), event, pRecord);
     }
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
@@ -272,7 +289,7 @@ LRESULT CALLBACK CKvDevNotifications::NotifWndProc(HWND hWnd, UINT message, WPAR
 const _stHandleNotification* CKvDevNotifications::FindHandleEntry(HANDLE hDevice) const
 {
     for (const _stHandleNotification& entry : m_handleNotifications)
-        if (LoadRegistration(entry) && entry.hDevice == hDevice)
+        if (LoadRegistration(entry) && LoadField(entry.hDevice) == hDevice)
             return &entry;
     return nullptr;
 }
@@ -318,9 +335,9 @@ HDEVNOTIFY CKvDevNotifications::RegisterDeviceHandleNotification(HANDLE hDevice,
     {
         if (!LoadRegistration(entry))
         {
-            entry.hDevice = hDevice;
-            entry.pfnCallback = callback;
-            entry.pContext = context;
+            StoreField(entry.hDevice, hDevice);
+            StoreField(entry.pfnCallback, callback);
+            StoreField(entry.pContext, context);
             StoreRegistration(entry, hNotification);
             break;
         }

@@ -48,6 +48,8 @@ public:
     static const int MAX_WINDOW_ASSOCIATIONS = 8;
 
     CKvDevNotifications();
+    // Stops the object if it is still started, waits (at most 2000 ms) for a stopped message thread that is
+    // still in this library's code, and unregisters the window class: the library is about to go.
     ~CKvDevNotifications();
     CKvDevNotifications(const CKvDevNotifications&) = delete;
     CKvDevNotifications& operator=(const CKvDevNotifications&) = delete;
@@ -69,6 +71,7 @@ public:
     HDEVNOTIFY RegisterDeviceHandleNotification(HANDLE hDevice, PFN_DEVICE_HANDLE_CALLBACK callback,
                                                 void* context);
     // 0, or ERROR_INVALID_HANDLE (6) for a null or invalid registration handle (nothing is called then).
+    // Handle registrations come and go on any thread, the message thread included (inside an event).
     DWORD UnregisterDeviceHandleNotification(HDEVNOTIFY hNotification);
 
     // The window associations, under "&m_hWindowAssociation".

@@ -8,6 +8,7 @@
 #include "KvCallbackScope.h"
 #include "KvCheck.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,21 +72,14 @@ void CKvHidDeviceRaw::CreateDevice(LPCWSTR path, LPCWSTR name)
     CopyName(m_defaultName, name ? name : TEXT(""));
 }
 
+// Runs when the last reference goes: the reader has ended or is leaving its routine, so nothing here waits.
 CKvHidDeviceRaw::~CKvHidDeviceRaw()
 {
     CLock hold(&m_devLock, "CKvHidDeviceRaw::~CKvHidDeviceRaw", false, true, KV_LOCK_TIMEOUT_MS);
     m_bStopPolling = 1;
     if (m_hReadThread != nullptr)
-    {
-        // The last reference may be the reader's own: it never waits for itself.
-        if (GetThreadId(m_hReadThread) != GetCurrentThreadId())
-        {
-            const DWORD waitRes = WaitForSingleObject(m_hReadThread, kReaderWaitMs);
-            KV_ASSERT(waitRes == WAIT_OBJECT_0);
-        }
         CloseHandle(m_hReadThread);
-        m_hReadThread = nullptr;
-    }
+    m_hReadThread = nullptr;
     CloseHidDevice(&m_hidDevice);
     hold.UnLock();
     CLock::DeleteLockPrimitive(&m_devLock);
@@ -94,7 +88,14 @@ CKvHidDeviceRaw::~CKvHidDeviceRaw()
 void CKvHidDeviceRaw::Destroy(CKvHidDeviceRaw* device)
 {
     device->m_bStopPolling = 1;
-    device->WaitForReader();
+    device->WaitForReader(std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs), false);
+    device->Release();
+}
+
+void CKvHidDeviceRaw::DestroyAtClose(CKvHidDeviceRaw* device, std::chrono::steady_clock::time_point deadline)
+{
+    device->m_bStopPolling = 1;
+    device->WaitForReader(deadline, true);
     device->Release();
 }
 
@@ -104,20 +105,23 @@ void CKvHidDeviceRaw::Release()
         delete this;
 }
 
-// Waits (at most 5000 ms) for the reader to make its last delivery and end, except where that wait could
+// Waits until the deadline for the reader to make its last delivery and end, except where that wait could
 // block: on the reader itself, on any thread inside an application callback (the reader's callback may be
-// waiting for a lock that thread holds), and once the reader is inside its callback (it may be waiting for
-// a lock the caller holds). A reader not waited for frees the device when it ends.
-void CKvHidDeviceRaw::WaitForReader()
+// waiting for a lock that thread holds), and, unless told to wait on, once the reader is inside its
+// callback (it may be waiting for a lock the caller holds). A reader not waited for frees the device when
+// it ends.
+void CKvHidDeviceRaw::WaitForReader(std::chrono::steady_clock::time_point deadline, bool evenWhileDelivering)
 {
-    if (!m_bReaderRunning || IsReaderThread() || CKvCallbackScope::InsideCallback())
+    if (m_hReadThread == nullptr || GetThreadId(m_hReadThread) == GetCurrentThreadId() ||
+        CKvCallbackScope::InsideCallback())
         return;
-    for (DWORD waited = 0; waited < kReaderWaitMs; waited += kReaderWaitSliceMs)
+    DWORD waitRes = WaitForSingleObject(m_hReadThread, 0);
+    while (waitRes != WAIT_OBJECT_0 && std::chrono::steady_clock::now() < deadline)
     {
-        if (WaitForSingleObject(m_hReadThread, kReaderWaitSliceMs) == WAIT_OBJECT_0 || m_bDelivering)
+        if (m_bDelivering && !evenWhileDelivering)
             return;
+        waitRes = WaitForSingleObject(m_hReadThread, kReaderWaitSliceMs);
     }
-    const DWORD waitRes = WAIT_TIMEOUT;
     KV_ASSERT(waitRes == WAIT_OBJECT_0);
 }
 
@@ -286,7 +290,14 @@ DWORD CKvHidDeviceRaw::KvImpersonateLoggedUser()
     KV_ASSERT(bResult);
     CloseHandle(userToken);
     if (!ImpersonateLoggedOnUser(m_hUserToken))
-        return GetLastError();
+    {
+        // No impersonation in force: the token goes, or every later lookup would find it and fail.
+        const DWORD error = LastErrorOrUnidentified();
+        if (m_hUserToken != nullptr && m_hUserToken != INVALID_HANDLE_VALUE)
+            CloseHandle(m_hUserToken);
+        m_hUserToken = INVALID_HANDLE_VALUE;
+        return error;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -4,13 +4,17 @@
 
 #include <windows.h>
 
-#include <hidpi.h>
+// mingw-w64's HID headers do not give their functions C linkage themselves.
+extern "C"
+{
 #include <hidsdi.h>
+}
 
 #include "KvCommon.h"
 #include "KvHidRaw.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #define DEVICE_NAME_CHARS 256
@@ -80,9 +84,13 @@ public:
     CKvHidDeviceRaw(const CKvHidDeviceRaw&) = delete;
     CKvHidDeviceRaw& operator=(const CKvHidDeviceRaw&) = delete;
 
-    // Ends the table's ownership: stops polling, waits for the reader where that cannot block (see
-    // WaitForReader) and drops the table's reference.
+    // Ends the table's ownership: stops polling, waits for the reader (5000 ms at most) where that cannot
+    // block (see WaitForReader) and drops the table's reference.
     static void Destroy(CKvHidDeviceRaw* device);
+    // The same when the library closes every device: the readers were all stopped beforehand and share one
+    // deadline, and a reader inside its callback is waited for too, since the library's code may go next.
+    static void DestroyAtClose(CKvHidDeviceRaw* device, std::chrono::steady_clock::time_point deadline);
+    void RequestStop() { m_bStopPolling = 1; }
 
     _stHidDevice* GetDevice() { return &m_hidDevice; }
     DWORD GetDeviceName(LPWSTR destination);
@@ -113,7 +121,7 @@ private:
     void LookupOemName(HKEY oemKey, LPCWSTR vidPid, LPWSTR result);
     bool OpenOemKey(HKEY root, HKEY* key);
     void ReadLoop();
-    void WaitForReader();
+    void WaitForReader(std::chrono::steady_clock::time_point deadline, bool evenWhileDelivering);
     void AddRef() { ++m_refs; }
     void Release();
 
