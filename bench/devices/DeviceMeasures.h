@@ -20,6 +20,7 @@ struct SideLoad
 {
     uint64_t sent = 0, arrived = 0, outOfSequence = 0, dropped = 0;
     double cpuNsPerReport = 0;
+    double longestMs = 0;                   // the longest send-to-arrival time
     double allocationsPerReport = 0;        // every module's, on the side's receiving and sending threads
     double libraryAllocationsPerReport = 0; // called from the library's and its helper DLL's code
 };

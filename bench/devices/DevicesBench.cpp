@@ -91,11 +91,12 @@ bool ReportLatency(double seconds)
 
 void PrintSide(const char* name, const SideLoad& s)
 {
-    std::printf("  %-9s sent %7llu  arrived %7llu  out of sequence %llu  dropped by the machine %llu  "
-                "CPU %6.2f us/report  allocations %.3f/report (%.4f from the library's code)\n",
-                name, (unsigned long long)s.sent, (unsigned long long)s.arrived,
-                (unsigned long long)s.outOfSequence, (unsigned long long)s.dropped, s.cpuNsPerReport / 1000,
-                s.allocationsPerReport, s.libraryAllocationsPerReport);
+    std::printf(
+        "  %-9s sent %7llu  arrived %7llu  out of sequence %llu  dropped by the machine %llu  "
+        "longest %.1f ms  CPU %6.2f us/report  allocations %.3f/report (%.4f from the library's code)\n",
+        name, (unsigned long long)s.sent, (unsigned long long)s.arrived, (unsigned long long)s.outOfSequence,
+        (unsigned long long)s.dropped, s.longestMs, s.cpuNsPerReport / 1000, s.allocationsPerReport,
+        s.libraryAllocationsPerReport);
 }
 
 bool ReportThroughput(double seconds)

@@ -135,6 +135,9 @@ SideLoad Finish(const SequencedStream& stream, const std::set<pid_t>& receivers,
     side.allocationsPerReport =
         double(stream.ReceiverAllocations() - start.receiverAllocations + sender.allocations) / reports;
     side.libraryAllocationsPerReport = double(WatchedAllocationCount() - start.libraryAllocations) / reports;
+    const std::vector<int64_t> latencies = stream.Latencies();
+    side.longestMs =
+        latencies.empty() ? 0 : double(*std::max_element(latencies.begin(), latencies.end())) / 1e6;
     return side;
 }
 } // namespace
