@@ -13,6 +13,7 @@ struct LatencyFigures
     int devices = 0;
     double baseMedianUs = 0, baseP99Us = 0, libMedianUs = 0, libP99Us = 0;
     uint64_t baseSamples = 0, libSamples = 0;
+    int64_t skippedPeriods = 0; // ms the sender was not scheduled in
     bool polled = false;
 };
 
@@ -28,6 +29,7 @@ struct SideLoad
 struct ThroughputFigures
 {
     SideLoad base, lib;
+    int64_t skippedPeriods = 0; // ms the sender was not scheduled in
     bool polled = false;
 };
 

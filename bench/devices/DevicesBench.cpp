@@ -72,19 +72,19 @@ bool ReportLatency(double seconds)
         "\nlatency: SendInputReport to the return of the values callback (library) or of the reader's "
         "wait (baseline), 1000 reports/s per device on each side, sides half a period apart, %.1f s\n",
         seconds);
-    std::printf(
-        "  devices  base median  base p99   lib median  lib p99    median x  p99 x   samples b/l   %s\n",
-        Load().c_str());
+    std::printf("  devices  base median  base p99   lib median  lib p99    median x  p99 x   samples b/l  "
+                "skipped ms  %s\n",
+                Load().c_str());
     for (int devices : {1, 8, 16})
     {
         const LatencyFigures f = MeasureLatency(devices, seconds);
         const double medianRatio = f.libMedianUs / f.baseMedianUs, p99Ratio = f.libP99Us / f.baseP99Us;
         const bool ok = f.polled && medianRatio <= 2.0 && p99Ratio <= 3.0;
         met = met && ok;
-        std::printf("  %7d  %8.2f us  %8.2f us  %8.2f us  %8.2f us  %6.2f  %6.2f   %llu/%llu  %s  %s\n",
+        std::printf("  %7d  %8.2f us  %8.2f us  %8.2f us  %8.2f us  %6.2f  %6.2f   %llu/%llu  %lld  %s  %s\n",
                     devices, f.baseMedianUs, f.baseP99Us, f.libMedianUs, f.libP99Us, medianRatio, p99Ratio,
                     (unsigned long long)f.baseSamples, (unsigned long long)f.libSamples,
-                    ok ? "met" : "MISSED", Load().c_str());
+                    (long long)f.skippedPeriods, ok ? "met" : "MISSED", Load().c_str());
     }
     return met;
 }
@@ -105,6 +105,8 @@ bool ReportThroughput(double seconds)
         "\nthroughput: 16 devices x 1000 reports/s on each side, sides half a period apart, %.1f s   %s\n",
         seconds, Load().c_str());
     const ThroughputFigures f = MeasureThroughput(seconds, g_startedThreads);
+    std::printf("  periods skipped (the sender was not scheduled): %lld of %.0f\n",
+                (long long)f.skippedPeriods, seconds * 1000);
     PrintSide("baseline", f.base);
     PrintSide("library", f.lib);
     const double ownAllocations = f.lib.allocationsPerReport - f.base.allocationsPerReport;

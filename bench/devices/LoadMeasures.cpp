@@ -43,15 +43,25 @@ struct SenderCost
 // Both sides at 1000 reports a second per device, their sends half a period apart (the one side's reports
 // are long delivered when the other's are sent), so that both meet the same disturbances from the rest of
 // the machine; which side leads swaps every half second. costs, when given, receive the sender's own share.
-void SendInterleaved(const SendFn& first, SequencedStream& firstStream, const SendFn& second,
-                     SequencedStream& secondStream, int devices, double seconds, SenderCost* costs = nullptr)
+// A period the sender itself was not scheduled in is skipped, not made up with a burst (which would overflow
+// the devices' queues by itself); returns the periods skipped.
+int64_t SendInterleaved(const SendFn& first, SequencedStream& firstStream, const SendFn& second,
+                        SequencedStream& secondStream, int devices, double seconds,
+                        SenderCost* costs = nullptr)
 {
+    int64_t skipped = 0;
     const int64_t period = 1000000000 / kRate;
     const int64_t start = NowNs();
     const int64_t end = start + static_cast<int64_t>(seconds * 1e9);
     uint8_t report[kGamePadReportLength];
     for (int64_t tick = start; tick < end; tick += period)
     {
+        const int64_t late = (NowNs() - tick) / period;
+        if (late > 0)
+        {
+            skipped += late;
+            tick += late * period;
+        }
         const bool swap = ((tick - start) / 500000000) % 2 != 0;
         for (int side = 0; side < 2; ++side)
         {
@@ -73,6 +83,7 @@ void SendInterleaved(const SendFn& first, SequencedStream& firstStream, const Se
             }
         }
     }
+    return skipped;
 }
 
 // Waits (at most 1 s) for the reports sent to arrive.
@@ -152,7 +163,8 @@ LatencyFigures MeasureLatency(int devices, double seconds)
         LibraryDevices library(GamePadDescriptor(), devices, &SequencedStream::LibraryArrival, &libStream);
         auto plain = PlainReaders(devices, baseStream);
         figures.polled = library.Polled();
-        SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, devices, seconds);
+        figures.skippedPeriods =
+            SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, devices, seconds);
         Drain(baseStream);
         Drain(libStream);
         const auto base = baseStream.Latencies();
@@ -191,7 +203,8 @@ ThroughputFigures MeasureThroughput(double seconds, const std::set<pid_t>& start
     const SideStart libStart = Start(libStream, libThreads);
     const SideStart baseStart = Start(baseStream, plainThreads);
     SenderCost costs[2];
-    SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, kDevices, seconds, costs);
+    figures.skippedPeriods =
+        SendInterleaved(ToLibrary(library), libStream, ToPlain(plain), baseStream, kDevices, seconds, costs);
     Drain(libStream);
     Drain(baseStream);
     figures.lib = Finish(libStream, libThreads, libStart, costs[0]);
