@@ -9,11 +9,11 @@ TEST(LeavingTest, OneUpdateAnnouncesRemovalsByPositionFirstThenAdditionsInEnumer
 {
     uint32_t ids[4];
     for (uint32_t& id : ids)
-        id = Plug(Spec(JoystickDescriptor()));
+        id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
-    const uint32_t newcomer = Plug(Spec(JoystickDescriptor()));
+    const uint32_t newcomer = Plug(Description(JoystickDescriptor()));
     Machine::Instance().UnplugDevice(ids[3], winport::machine::Removal::Orderly);
     Machine::Instance().UnplugDevice(ids[1], winport::machine::Removal::Surprise);
     // Unplugging alone changes nothing: device-change handling does not take devices in or out yet.
@@ -38,7 +38,7 @@ TEST(LeavingTest, OneUpdateAnnouncesRemovalsByPositionFirstThenAdditionsInEnumer
 
 TEST(LeavingTest, ARemovedPositionAnswersNotFoundEverywhere)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     Machine::Instance().UnplugDevice(id, winport::machine::Removal::Surprise);
     ASSERT_EQ(KvHRUpdateHidDevicesList(), 0u);
