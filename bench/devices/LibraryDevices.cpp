@@ -43,9 +43,9 @@ LibraryDevices::LibraryDevices(const std::vector<uint8_t>& descriptor, int count
     const std::vector<uint32_t> before = LibraryPositions();
     for (int i = 0; i < count; ++i)
     {
-        winport::machine::HidDeviceSpec spec;
-        spec.reportDescriptor = descriptor;
-        machineIds_.push_back(Machine::Instance().PlugDevice(spec));
+        winport::machine::HidDeviceSpec description;
+        description.reportDescriptor = descriptor;
+        machineIds_.push_back(Machine::Instance().PlugDevice(description));
     }
     KvHRUpdateHidDevicesList();
     for (uint32_t pos : LibraryPositions())

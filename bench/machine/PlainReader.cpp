@@ -19,9 +19,9 @@ PlainReader::PlainReader(const std::vector<uint8_t>& descriptor, DWORD reportLen
                          void* context)
     : reportLength_(reportLength), hook_(hook), context_(context)
 {
-    winport::machine::HidDeviceSpec spec;
-    spec.reportDescriptor = descriptor;
-    device = Machine::Instance().PlugDevice(spec);
+    winport::machine::HidDeviceSpec description;
+    description.reportDescriptor = descriptor;
+    device = Machine::Instance().PlugDevice(description);
     std::u16string path = Machine::Instance().InterfacePaths(device).at(0);
     file_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
