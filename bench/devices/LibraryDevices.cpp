@@ -43,7 +43,7 @@ LibraryDevices::LibraryDevices(const std::vector<uint8_t>& descriptor, int count
     const std::vector<uint32_t> before = LibraryPositions();
     for (int i = 0; i < count; ++i)
     {
-        winport::machine::HidDeviceSpec description;
+        winport::machine::HidDeviceDescription description;
         description.reportDescriptor = descriptor;
         machineIds_.push_back(Machine::Instance().PlugDevice(description));
     }

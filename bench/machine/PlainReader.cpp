@@ -19,7 +19,7 @@ PlainReader::PlainReader(const std::vector<uint8_t>& descriptor, DWORD reportLen
                          void* context)
     : reportLength_(reportLength), hook_(hook), context_(context)
 {
-    winport::machine::HidDeviceSpec description;
+    winport::machine::HidDeviceDescription description;
     description.reportDescriptor = descriptor;
     device = Machine::Instance().PlugDevice(description);
     std::u16string path = Machine::Instance().InterfacePaths(device).at(0);
