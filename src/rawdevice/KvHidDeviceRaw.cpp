@@ -718,13 +718,16 @@ void CKvHidDeviceRaw::ReadLoop()
     bool readPending = false;
     for (;;)
     {
+        // A read that completes at once (a report was queued) is unpacked without waiting: ReadFile resets
+        // the event before each new read, so the signal it left behind is never mistaken for a completion.
+        bool readDone = false;
         if (!readPending)
         {
             std::memset(&overlapped, 0, sizeof overlapped);
             overlapped.hEvent = event;
             if (ReadFile(dev.HidDevice, dev.input.reportBuffer, dev.caps.InputReportByteLength, nullptr,
                          &overlapped))
-                SetEvent(event);
+                readDone = true;
             else if (GetLastError() != ERROR_IO_PENDING && GetLastError() != 0)
             {
                 std::lock_guard<std::mutex> guard(m_callbackGuard);
@@ -732,15 +735,19 @@ void CKvHidDeviceRaw::ReadLoop()
                 m_readThreadId = 0;
                 break;
             }
-            readPending = true;
+            else
+                readPending = true;
         }
         if (m_bStopPolling == 0)
         {
-            DWORD waitRes = WaitForSingleObject(event, 1000);
-            while (waitRes != WAIT_OBJECT_0 && m_bStopPolling == 0)
-                waitRes = WaitForSingleObject(event, 1000);
-            if (waitRes == WAIT_OBJECT_0)
-                readPending = false;
+            if (!readDone)
+            {
+                DWORD waitRes = WaitForSingleObject(event, 1000);
+                while (waitRes != WAIT_OBJECT_0 && m_bStopPolling == 0)
+                    waitRes = WaitForSingleObject(event, 1000);
+                if (waitRes == WAIT_OBJECT_0)
+                    readPending = false;
+            }
             if (m_bStopPolling == 0)
                 UnpackReport(reinterpret_cast<PCHAR>(dev.input.reportBuffer), dev.caps.InputReportByteLength,
                              dev.input.elements, dev.input.elementCount, dev.preparsedData);

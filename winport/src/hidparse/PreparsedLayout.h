@@ -120,7 +120,7 @@ inline bool valueField(const Cap& cap, uint16_t usage, uint32_t& start, uint32_t
 
 // Value ranges up to this many usages enter the index usage by usage; wider
 // ones are listed apart and checked one by one.
-constexpr uint32_t kMaxIndexedRange = 16;
+constexpr uint32_t kMaxIndexedRange = 64;
 
 struct Header
 {
