@@ -17,7 +17,41 @@
  * Calling exports from callbacks: an export called from inside a library callback, on that callback's
  * thread, does not take the library-wide call lock again and never waits for the thread it runs on.
  * From the notification handler's NOTIF_SCRIPT_STATE event every export may be called and succeeds as it
- * would outside the callback.
+ * would outside the callback, with one exception: starts and stops run one at a time, whatever thread
+ * calls them, and a KvHRInitialize or KvHRUnInitialize called from a callback while another start or stop
+ * runs (on another thread, or the one this callback is part of) does not wait for it. It is queued and
+ * carried out right after the running one, before that one returns; the queued KvHRUnInitialize returns
+ * 0, the queued KvHRInitialize KVHR_ERROR_IO_PENDING (its own result is logged when it is not 0, and a
+ * start that succeeds announces the script state as always).
+ *
+ * From a device event (NOTIF_DEVICE_ADDED, NOTIF_DEVICE_REMOVED). The handler runs on the thread that
+ * changes the device table (inside KvHRInitialize or KvHRUpdateHidDevicesList), with the table held. On
+ * that thread every export succeeds without waiting for another thread:
+ *   - KvHRGetDevicesList, KvHRGetDeviceName, KvHRGetDeviceCapabilities, KvHRIsDeviceVirtual,
+ *     KvHRSetPolling and KvHRSetReadDeviceValuesCallback behave as outside; the position just announced
+ *     as added is usable at once, one announced as removed answers KVHR_ERROR_NOT_FOUND;
+ *   - KvHRSetNotificationHandler stores the new handler at once, without waiting for events being
+ *     delivered on other threads; the events that begin afterwards (the rest of the same update's
+ *     included) go to the new handler. So a device event and a script-state event that set the handler at
+ *     the same time on two threads never wait for each other;
+ *   - KvHRUpdateHidDevicesList runs inside the update that sent the event; its own events come, nested,
+ *     before it returns 0;
+ *   - KvHRUnInitialize returns 0; the stop is carried out as soon as the start or update that sent the
+ *     event has finished, before that call returns (KvHRInitialize called there is queued the same way
+ *     and answers KVHR_ERROR_IO_PENDING).
+ *
+ * From a physical device's values callback. It runs on the device's reader with no library lock held,
+ * and every export succeeds there as outside (without the call lock). In particular:
+ *   - KvHRSetPolling(own position, 0) returns 0 at once; the reader ends when the callback returns,
+ *     without a further delivery. KvHRSetPolling(own position, 1) answers KVHR_ERROR_ALREADY_INITIALIZED;
+ *   - KvHRUpdateHidDevicesList may remove the callback's own device: it returns 0 and the device is gone;
+ *     the reader ends when the callback returns;
+ *   - removing a device never waits for a reader that is inside its callback (the callback's own exports
+ *     may be waiting for the table): the device leaves the table at once, the callback's later calls for
+ *     its position answer KVHR_ERROR_NOT_FOUND, and the reader ends, without a further delivery, once the
+ *     callback returns. A reader that is not inside its callback is waited for: it makes its last delivery
+ *     before NOTIF_DEVICE_REMOVED is sent.
+ * No export answers KVHR_ERROR_POSSIBLE_DEADLOCK from these callbacks.
  */
 #ifndef KVHIDRAW_H
 #define KVHIDRAW_H
@@ -68,6 +102,11 @@ typedef uint16_t KvHRWChar;
 #define MAX_HID_DEVICES 64u
 #define MAX_FILTERED_DEVICES 16u
 
+/* The maker's own virtual HID devices show this vendor and product (KvHRIsDeviceVirtual). The vendor
+ * identifier is one that the USB registry never assigns. */
+#define KVHR_MAKER_VENDOR_ID 0xFFFFu
+#define KVHR_MAKER_VIRTUAL_PRODUCT_ID 0xFFFFu
+
 /* Events of the notification handler. */
 #define NOTIF_DEVICE_ADDED 0u   /* value: the new device's position */
 #define NOTIF_DEVICE_REMOVED 1u /* value: the former position */
@@ -78,6 +117,7 @@ typedef uint16_t KvHRWChar;
 #define KVHR_ERROR_CALL_NOT_IMPLEMENTED 120u
 #define KVHR_ERROR_INVALID_PARAMETER 87u
 #define KVHR_ERROR_INSUFFICIENT_BUFFER 122u
+#define KVHR_ERROR_IO_PENDING 997u
 #define KVHR_ERROR_POSSIBLE_DEADLOCK 1131u
 #define KVHR_ERROR_NOT_FOUND 1168u
 #define KVHR_ERROR_ALREADY_INITIALIZED 1247u
@@ -144,7 +184,8 @@ typedef uint16_t KvHRWChar;
      * Starts the library: the physical devices (every device present is announced with NOTIF_DEVICE_ADDED if
      * a handler is set), the virtual devices and the filter mode (its script state is announced with
      * NOTIF_SCRIPT_STATE). Returns 0, KVHR_ERROR_ALREADY_INITIALIZED when already started, or the filtering
-     * service's error code. Failures of the physical or virtual side are not reported.
+     * service's error code. Failures of the physical or virtual side are not reported. From a callback
+     * while another start or stop runs: queued behind it, KVHR_ERROR_IO_PENDING (see the top of this file).
      */
     KVHR_API uint32_t KVHR_CALL KvHRInitialize(void);
 
@@ -183,7 +224,13 @@ typedef uint16_t KvHRWChar;
 
     /* ---- Input and notifications ---- */
 
-    /* Switches the delivery of a device's values on (nonzero) or off. 1247 when polling was already on. */
+    /*
+     * Switches the delivery of a device's values on (nonzero) or off. On: 0 when a reader starts,
+     * KVHR_ERROR_ALREADY_INITIALIZED (1247) while one runs. Off returns 0 at once; the reader notices within
+     * a second, makes one last delivery of the current values and ends. Switched on again after its reader
+     * has ended, a device gets a new reader (0); while the old one is still finishing, that one reads on
+     * (1247).
+     */
     KVHR_API uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll);
 
     /* Registers the callback that receives the device's values; a null callback stops deliveries. */

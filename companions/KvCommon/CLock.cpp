@@ -38,6 +38,16 @@ void CLock::DeleteLockPrimitive(KVLOCK* primitive)
 {
     if (*primitive == nullptr)
         return;
+    if ((*primitive)->OwnedByOtherThread())
+    {
+        // The holder is still running (an unload that gave up waiting for it): the primitive stays
+        // allocated, out of reach of new holders, so the holder's release finds no primitive instead of
+        // freed memory.
+        KvDebugLog(TEXT("CLock: \"%hs\" is held by another thread; left allocated\n"),
+                   (*primitive)->name.c_str());
+        *primitive = nullptr;
+        return;
+    }
     if ((*primitive)->OwnedByCurrentThread())
         KvDebugLog(TEXT("CLock: \"%hs\" deleted while held\n"), (*primitive)->name.c_str());
     {
@@ -54,6 +64,16 @@ ULONG CLock::LivePrimitives()
     return static_cast<ULONG>(Primitives().live.size());
 }
 
+ULONG CLock::WaitingFor(const char* lockName)
+{
+    std::lock_guard<std::mutex> guard(Primitives().mutex);
+    ULONG waiting = 0;
+    for (KvLockPrimitive* primitive : Primitives().live)
+        if (primitive->name == lockName)
+            waiting += primitive->Waiting();
+    return waiting;
+}
+
 bool CLock::IsOwnedByCurrentThread(KVLOCK* primitive)
 {
     return *primitive != nullptr && (*primitive)->OwnedByCurrentThread();
@@ -64,8 +84,9 @@ CLock::CLock(KVLOCK* primitive, const char* operation, bool adoptHold, bool lock
 {
     if (adoptHold)
     {
-        // Take over the hold that this thread kept with KeepLockedOnRelease.
-        if (IsOwnedByCurrentThread(primitive))
+        // Only a hold that this thread kept with KeepLockedOnRelease: a hold of an enclosing holder
+        // still belongs to that holder.
+        if (*primitive != nullptr && (*primitive)->AdoptKept())
             m_holds = 1;
         else
             KvDebugLog(TEXT("CLock: \"%hs\" has no hold to adopt\n"), operation);
@@ -79,9 +100,19 @@ CLock::CLock(KVLOCK* primitive, const char* operation, bool adoptHold, bool lock
 CLock::~CLock()
 {
     if (m_keep)
+    {
+        if (m_holds != 0 && *m_primitive != nullptr)
+            (*m_primitive)->Keep(m_holds);
         return;
+    }
     while (m_holds != 0)
-        UnLock();
+    {
+        if (UnLock() != 0)
+        {
+            KvDebugLog(TEXT("CLock: \"%hs\" could not release %u hold(s)\n"), m_operation, m_holds);
+            return;
+        }
+    }
 }
 
 ULONG CLock::Lock(const char* operation, DWORD timeoutMs)

@@ -1,8 +1,9 @@
 #include "KvCommon.h"
-#include "KvWideFormatter.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <mutex>
 #include <string>
 
@@ -58,11 +59,20 @@ void Emit(LPCWSTR line)
 }
 } // namespace
 
+// The C runtime's wide printf formats the lines: msvcrt's on Windows, winport's (which agrees with it) on
+// other systems, so both builds log alike with one formatting engine. A format the runtime rejects is
+// logged as it stands rather than lost.
 void KvDebugLog(LPCWSTR format, ...)
 {
     va_list args;
     va_start(args, format);
-    const KvWideFormatter::Text line = KvWideFormatter::Format(format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = _vscwprintf(format, measure);
+    va_end(measure);
+    std::basic_string<WCHAR> line(length > 0 ? length : 0, 0);
+    if (length < 0 || vswprintf_s(&line[0], line.size() + 1, format, args) != length)
+        line = format;
     va_end(args);
     Emit(line.c_str());
 }

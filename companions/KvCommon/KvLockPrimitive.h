@@ -20,6 +20,14 @@ struct KvLockPrimitive
     // Drops one hold of the calling thread; false when it has none.
     bool Release();
     bool OwnedByCurrentThread();
+    // Marks holds of the calling owner as kept past their holder (KeepLockedOnRelease).
+    void Keep(unsigned holds);
+    // Hands one kept hold of the calling thread to a new holder; false when this thread kept none.
+    bool AdoptKept();
+    // Threads waiting in Acquire.
+    unsigned Waiting();
+    // Whether a thread other than the caller holds the primitive.
+    bool OwnedByOtherThread();
 
     const std::string name;
     const enLockType_t type;
@@ -29,4 +37,6 @@ private:
     std::condition_variable m_released;
     std::thread::id m_owner;
     unsigned m_count = 0;
+    unsigned m_kept = 0; // holds of the owner that no holder has any more
+    unsigned m_waiting = 0;
 };

@@ -12,8 +12,10 @@
 
 namespace
 {
-// How long disconnecting waits for a notification that is being delivered.
-constexpr auto kDeliveryWait = std::chrono::seconds(10);
+// How long connecting waits for the notification thread to run.
+constexpr auto kThreadStartWait = std::chrono::seconds(10);
+// The longest a test may hold a call.
+constexpr auto kLongestHold = std::chrono::seconds(30);
 constexpr DWORD kInvalidParameter = 87; // ERROR_INVALID_PARAMETER
 
 #if defined(_WIN32)
@@ -36,8 +38,43 @@ KvServiceState& KvServiceState::Instance()
 
 DWORD KvServiceState::Status(KvSimCall call)
 {
+    const int index = static_cast<int>(call);
+    std::unique_lock<std::mutex> guard(mutex);
+    if (m_held[index])
+    {
+        ++m_waitingInHold[index];
+        m_idle.notify_all();
+        m_unheld.wait_for(guard, kLongestHold, [&] { return !m_held[index]; });
+        --m_waitingInHold[index];
+    }
+    return callStatus[index];
+}
+
+void KvServiceState::Hold(KvSimCall call, bool hold)
+{
     std::lock_guard<std::mutex> guard(mutex);
-    return callStatus[static_cast<int>(call)];
+    m_held[static_cast<int>(call)] = hold;
+    m_unheld.notify_all();
+}
+
+bool KvServiceState::WaitHeld(KvSimCall call, DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [&] { return m_waitingInHold[static_cast<int>(call)] != 0; });
+}
+
+void KvServiceState::SetStopWait(DWORD milliseconds)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    m_stopWait = std::chrono::milliseconds(milliseconds);
+}
+
+bool KvServiceState::WaitStopWaiting(DWORD timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    return m_idle.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [this] { return m_stopsWaiting != 0; });
 }
 
 DWORD KvServiceState::Connect()
@@ -54,7 +91,7 @@ DWORD KvServiceState::Connect()
     m_thread = std::thread(&KvServiceState::Run, this, m_generation);
     // Wait until the thread runs: a thread that has not started yet cannot be stopped from a loader
     // callback on Windows, where starting needs the loader lock.
-    m_idle.wait_for(guard, kDeliveryWait, [this] { return m_startedGeneration == m_generation; });
+    m_idle.wait_for(guard, kThreadStartWait, [this] { return m_startedGeneration == m_generation; });
     return 0;
 }
 
@@ -83,10 +120,16 @@ void KvServiceState::StopThread(std::unique_lock<std::mutex>& guard)
         m_thread.detach();
         return;
     }
-    if (!m_idle.wait_for(guard, kDeliveryWait, [this] { return m_runningThreads == 0; }))
+    const bool waitsForDelivery = m_delivering;
+    m_stopsWaiting += waitsForDelivery;
+    m_idle.notify_all();
+    const bool ended = m_idle.wait_for(guard, m_stopWait, [this] { return m_runningThreads == 0; });
+    m_stopsWaiting -= waitsForDelivery;
+    if (!ended)
     {
-        KvDebugLog(TEXT("KvServiceControl: a notification is still running after %d s; not waiting longer\n"),
-                   static_cast<int>(kDeliveryWait.count()));
+        KvDebugLog(
+            TEXT("KvServiceControl: a notification is still running after %u ms; not waiting longer\n"),
+            static_cast<unsigned>(m_stopWait.count()));
         m_thread.detach();
         return;
     }

@@ -3,6 +3,7 @@
 
 #include "KvSimService.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -42,6 +43,11 @@ public:
     void Post(DWORD code, DWORD param, const void* data, size_t size);
     bool WaitIdle(DWORD timeoutMs);
 
+    void SetStopWait(DWORD milliseconds);
+    bool WaitStopWaiting(DWORD timeoutMs);
+    void Hold(KvSimCall call, bool hold);
+    bool WaitHeld(KvSimCall call, DWORD timeoutMs);
+
     // Blocks handed to the caller, returned through KvSCFree.
     void* HandOut(const void* source, size_t bytes);
     DWORD Free(void* block);
@@ -59,7 +65,12 @@ private:
     void StopThread(std::unique_lock<std::mutex>& guard);
 
     std::condition_variable m_wake;
-    std::condition_variable m_idle;
+    std::condition_variable m_idle; // also signals changes of the stops and calls that wait
+    std::condition_variable m_unheld;
+    bool m_held[static_cast<int>(KvSimCall::Count)] = {};
+    unsigned m_waitingInHold[static_cast<int>(KvSimCall::Count)] = {};
+    unsigned m_stopsWaiting = 0; // stops waiting for a notification that is being delivered
+    std::chrono::milliseconds m_stopWait{10000};
     std::deque<Notification> m_queue;
     bool m_connected = false;
     bool m_delivering = false;

@@ -69,6 +69,26 @@ void KvSimService::SetVirtualMouse(bool present)
     State().virtualMouse = present;
 }
 
+void KvSimService::SetStopWait(DWORD milliseconds)
+{
+    State().SetStopWait(milliseconds);
+}
+
+bool KvSimService::WaitStopWaiting(DWORD timeoutMs)
+{
+    return State().WaitStopWaiting(timeoutMs);
+}
+
+void KvSimService::HoldCall(KvSimCall call, bool hold)
+{
+    State().Hold(call, hold);
+}
+
+bool KvSimService::WaitCallHeld(KvSimCall call, DWORD timeoutMs)
+{
+    return State().WaitHeld(call, timeoutMs);
+}
+
 bool KvSimService::WaitIdle(DWORD timeoutMs)
 {
     return State().WaitIdle(timeoutMs);

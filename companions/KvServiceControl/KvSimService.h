@@ -43,6 +43,16 @@ public:
     static void SetVirtualKeyboard(bool present);
     static void SetVirtualMouse(bool present);
 
+    // How long KvSCUnInitialize waits for a notification that is being delivered (10000 ms at first).
+    static void SetStopWait(DWORD milliseconds);
+    // Waits until a KvSCUnInitialize is waiting for a notification that is being delivered; false on timeout.
+    static bool WaitStopWaiting(DWORD timeoutMs);
+
+    // While held, the call waits on entry (before it answers) until the hold ends (30 s at most).
+    static void HoldCall(KvSimCall call, bool hold);
+    // Waits until a call is waiting in its hold; false on timeout.
+    static bool WaitCallHeld(KvSimCall call, DWORD timeoutMs);
+
     // Waits until every queued notification has been delivered or dropped; false on timeout.
     static bool WaitIdle(DWORD timeoutMs);
     static bool IsConnected();

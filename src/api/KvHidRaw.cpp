@@ -11,8 +11,11 @@
 #include "KvExportLock.h"
 #include "KvGlobals.h"
 #include "KvHidDeviceMgmt.h"
+#include "KvHidDeviceRaw.h"
 #include "KvHidDirectInput.h"
 #include "KvHidFilterMgmt.h"
+#include "KvLifecycleGate.h"
+#include "KvModulePin.h"
 #include "KvServiceControl.h"
 
 // ---- Global objects. Static construction runs in this order and teardown in the reverse one. ----
@@ -30,20 +33,93 @@ CKvHidDirectInput hidDirectInput;
 KVLOCK dllCallLock = nullptr;
 DWORD dllAttachCount = 0;
 
-// ---- Entry point ----
+// Lets one start or stop run at a time, a callback's included.
+CKvLifecycleGate lifecycleGate;
+
+// ---- Start and the two stops ----
 
 namespace
 {
-void StopOnLastDetach()
+bool IsVirtualDeviceId(uint32_t id)
+{
+    return id == VIRTUAL_KEYBOARD_ID || id == VIRTUAL_MOUSE_ID;
+}
+
+bool IsFilteredDeviceId(uint32_t id)
+{
+    return (id & FILTERED_DEVICE_FLAG) != 0;
+}
+
+DWORD Start()
+{
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
+}
+
+DWORD UpdateDevices()
+{
+    return hidDeviceMgmt.UpdateHidDevicesList();
+}
+
+// The steps both stops share.
+void StopDeviceNotifications()
 {
     if (hidDeviceMgmt.IsStarted())
         hidDeviceMgmt.Stop();
+}
+
+void ReleaseService()
+{
     KvSCUnInitialize();
     hidFilterMgmt.MarkStopped();
+}
+
+// The two stops differ on purpose in one place: KvHRUnInitialize ends the virtual devices' polling before
+// it releases the service, the last detach releases the service first and ends the polling after it.
+DWORD StopFromExport()
+{
+    StopDeviceNotifications();
     hidDirectInput.DeletePollingQueue();
+    ReleaseService();
+    return ERROR_SUCCESS;
+}
+
+DWORD StopOnLastDetach()
+{
+    StopDeviceNotifications();
+    ReleaseService();
+    hidDirectInput.DeletePollingQueue();
+    return ERROR_SUCCESS;
+}
+
+// A service notification that outlived the service's bounded wait still runs the library's code (its
+// "&m_notifLock" held, which teardown then leaves allocated): the code must stay until it has left.
+void KeepCodeForRunningNotification()
+{
+    if (hidFilterMgmt.RunningNotifications() == 0)
+        return;
+    if (CKvModulePin::PinLibraryModules())
+    {
+        KvDebugLogString(
+            TEXT("KvHidRaw: a service notification still runs in the library; it stays loaded\n"));
+        return;
+    }
+    KvDebugLogString(
+        TEXT("KvHidRaw: a service notification still runs in the library; the unload waits for it\n"));
+    while (!hidFilterMgmt.WaitNotificationsEnded(10000))
+        KvDebugLogString(TEXT("KvHidRaw: the unload still waits for a service notification\n"));
+}
+
+void DetachLast()
+{
+    lifecycleGate.RunLast(&StopOnLastDetach);
+    KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace
+
+// ---- Entry point ----
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
@@ -56,7 +132,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
             break;
         case DLL_PROCESS_DETACH:
             if (--dllAttachCount == 0)
-                StopOnLastDetach();
+                DetachLast();
             break;
         default:
             break;
@@ -82,19 +158,13 @@ struct CKvNativeLoader
 uint32_t KVHR_CALL KvHRInitialize(void)
 {
     CKvExportLock lock("KvHRInitialize");
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
+    return lifecycleGate.Run(&Start, "KvHRInitialize");
 }
 
 uint32_t KVHR_CALL KvHRUnInitialize(void)
 {
     CKvExportLock lock("KvHRUnInitialize");
-    if (hidDeviceMgmt.IsStarted())
-        hidDeviceMgmt.Stop();
-    hidDirectInput.DeletePollingQueue();
-    KvSCUnInitialize();
-    hidFilterMgmt.MarkStopped();
+    lifecycleGate.Run(&StopFromExport, "KvHRUnInitialize");
     return ERROR_SUCCESS;
 }
 
@@ -115,11 +185,15 @@ int32_t KVHR_CALL KvHRFreeWithTag(void* block, const KvHRWChar* tag)
 
 // ---- Device queries ----
 
-// The device table, device names and capabilities arrive with the physical-device work.
 uint32_t KVHR_CALL KvHRUpdateHidDevicesList(void)
 {
     CKvExportLock lock("KvHRUpdateHidDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    // Outside callbacks the update takes the start/stop gate, so a stop asked for from one of its device
+    // events is carried out once the update has let the device table go. Inside a callback it runs nested
+    // (the gate may be held by the very start or update whose event called it).
+    if (CKvCallbackScope::InsideCallback())
+        return UpdateDevices();
+    return lifecycleGate.Run(&UpdateDevices, "KvHRUpdateHidDevicesList");
 }
 
 uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
@@ -127,42 +201,111 @@ uint32_t KVHR_CALL KvHRGetDevicesList(uint32_t** list, uint32_t* count)
     *list = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDevicesList");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    DWORD positions[MAX_HID_DEVICES];
+    ULONG n = 0;
+    const DWORD hRes = hidDeviceMgmt.GetCurrentDevices(positions, MAX_HID_DEVICES, &n);
+    if (hRes != ERROR_SUCCESS)
+    {
+        KV_VERIFY(hRes);
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    if (n == 0)
+        return ERROR_SUCCESS;
+    *list = static_cast<uint32_t*>(
+        DllAlloc::MemCopyAlloc(positions, n * sizeof(uint32_t), TEXT("KvHRGetDevicesList")));
+    *count = *list ? n : 0;
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t, KvHRWChar** name)
+// The filtered and virtual devices' names and capabilities arrive with their own work.
+uint32_t KVHR_CALL KvHRGetDeviceName(uint32_t id, KvHRWChar** name)
 {
     *name = nullptr;
     CKvExportLock lock("KvHRGetDeviceName");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    WCHAR buffer[DEVICE_NAME_CHARS] = {};
+    const DWORD hRes = device->GetDeviceName(buffer);
+    hidDeviceMgmt.ReleaseDevice();
+    if (hRes != ERROR_SUCCESS)
+        return hRes;
+    *name = DllAlloc::StringCopyAlloc(buffer, TEXT("KvHRGetDeviceName"));
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t, _stHidCapability** caps, uint32_t* count)
+uint32_t KVHR_CALL KvHRGetDeviceCapabilities(uint32_t id, _stHidCapability** caps, uint32_t* count)
 {
     *caps = nullptr;
     *count = 0;
     CKvExportLock lock("KvHRGetDeviceCapabilities");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    ULONG n = 0;
+    const DWORD hRes = device->GetCapabilities(nullptr, &n);
+    KV_ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER);
+    if (hRes == ERROR_INSUFFICIENT_BUFFER && n != 0)
+    {
+        *caps = static_cast<_stHidCapability*>(
+            DllAlloc::Allocate(n * sizeof(_stHidCapability), TEXT("KvHRGetDeviceCapabilities")));
+        if (*caps == nullptr || device->GetCapabilities(*caps, &n) != ERROR_SUCCESS)
+            n = 0;
+    }
+    hidDeviceMgmt.ReleaseDevice();
+    // A count of 0 goes with a null array, also when no input is listed.
+    if (n == 0 && *caps != nullptr)
+    {
+        DllAlloc::Free(*caps, nullptr);
+        *caps = nullptr;
+    }
+    *count = n;
+    return ERROR_SUCCESS;
 }
 
-uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t, uint8_t* isVirtual)
+uint32_t KVHR_CALL KvHRIsDeviceVirtual(uint32_t id, uint8_t* isVirtual)
 {
     *isVirtual = 0;
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsFilteredDeviceId(id) || IsVirtualDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const HIDD_ATTRIBUTES& attributes = device->GetDevice()->attributes;
+    *isVirtual =
+        attributes.VendorID == KVHR_MAKER_VENDOR_ID && attributes.ProductID == KVHR_MAKER_VIRTUAL_PRODUCT_ID;
+    hidDeviceMgmt.ReleaseDevice();
+    return ERROR_SUCCESS;
 }
 
 // ---- Input and notifications ----
 
-uint32_t KVHR_CALL KvHRSetPolling(uint32_t, uint8_t)
+uint32_t KVHR_CALL KvHRSetPolling(uint32_t id, uint8_t poll)
 {
     CKvExportLock lock("KvHRSetPolling");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    CKvHidDeviceRaw* device = hidDeviceMgmt.GetDevice(id);
+    if (device == nullptr)
+        return ERROR_NOT_FOUND;
+    const DWORD hRes = device->SetPolling(poll != 0);
+    if (poll)
+        KV_ASSERT(hRes == ERROR_SUCCESS || hRes == ERROR_ALREADY_INITIALIZED);
+    hidDeviceMgmt.ReleaseDevice();
+    return hRes;
 }
 
-uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t, ReadDeviceValuesCallback, void*)
+uint32_t KVHR_CALL KvHRSetReadDeviceValuesCallback(uint32_t id, ReadDeviceValuesCallback callback,
+                                                   void* context)
 {
     CKvExportLock lock("KvHRSetReadDeviceValuesCallback");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (IsVirtualDeviceId(id) || IsFilteredDeviceId(id))
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return hidDeviceMgmt.SetReadDeviceValuesCallback(id, callback, context);
 }
 
 uint32_t KVHR_CALL KvHRSetNotificationHandler(NotificationHandler handler, void* context)

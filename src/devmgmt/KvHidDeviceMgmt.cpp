@@ -1,6 +1,45 @@
 #include "KvHidDeviceMgmt.h"
 
+// mingw-w64's HID headers do not give their functions C linkage themselves.
+extern "C"
+{
+#include <hidsdi.h>
+}
+#include <setupapi.h>
+
 #include "KvCallbackScope.h"
+#include "KvCheck.h"
+#include "KvHidDeviceRaw.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// Two Win32 codes that winport's headers do not declare yet.
+#ifndef ERROR_LOCK_FAILED
+#define ERROR_LOCK_FAILED 167L
+#endif
+#ifndef ERROR_UNSUPPORTED_TYPE
+#define ERROR_UNSUPPORTED_TYPE 1630L
+#endif
+
+namespace
+{
+// How long closing every device waits for the readers, all together.
+const DWORD kCloseWaitMs = 5000;
+
+DWORD LastErrorOrUnidentified()
+{
+    const DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_UNIDENTIFIED_ERROR;
+}
+
+bool ReadNameProperty(HDEVINFO list, SP_DEVINFO_DATA* info, DWORD property, LPWSTR name)
+{
+    return SetupDiGetDeviceRegistryPropertyW(list, info, property, nullptr, reinterpret_cast<PBYTE>(name),
+                                             256 * sizeof(WCHAR), nullptr) != FALSE;
+}
+} // namespace
 
 CKvHidDeviceMgmt::CKvHidDeviceMgmt()
     : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(), m_notifHandler(nullptr),
@@ -14,18 +53,20 @@ CKvHidDeviceMgmt::~CKvHidDeviceMgmt()
 {
     if (m_bInitialized)
         Stop();
-    // Closing the open devices arrives with the device table.
+    CloseHidDevices();
     CLock::DeleteLockPrimitive(&m_notifLock);
     CLock::DeleteLockPrimitive(&m_devLock);
 }
 
-// Enumeration and the notification window arrive with the device table; until then the start only
-// brings up the notification object.
 DWORD CKvHidDeviceMgmt::Initialize()
 {
     if (m_bInitialized)
         return ERROR_ALREADY_INITIALIZED;
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
     m_devNotifications.Initialize();
+    m_devNotifications.RegisterDeviceInterfaceNotifications(hidGuid, HandleDeviceInterfaceChange, this);
+    UpdateHidDevicesList();
     m_bInitialized = true;
     return ERROR_SUCCESS;
 }
@@ -36,9 +77,250 @@ void CKvHidDeviceMgmt::Stop()
     m_bInitialized = false;
 }
 
+// ---- Enumeration and updates ----
+
+DWORD CKvHidDeviceMgmt::FindKnownHidDevices(_stHidDeviceEntry* entries, ULONG* count)
+{
+    KvDebugLogString(TEXT("Enumerating HID devices:\n"));
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO list = SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE)
+        return LastErrorOrUnidentified();
+    const ULONG capacity = *count;
+    ULONG i = 0;
+    for (; i < capacity; ++i)
+    {
+        SP_DEVICE_INTERFACE_DATA interfaceData = {};
+        interfaceData.cbSize = sizeof interfaceData;
+        if (!SetupDiEnumDeviceInterfaces(list, nullptr, &hidGuid, i, &interfaceData))
+        {
+            if (GetLastError() == ERROR_NO_MORE_ITEMS)
+                break;
+            continue;
+        }
+        DWORD required = 0;
+        SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr);
+        SP_DEVINFO_DATA info = {};
+        info.cbSize = sizeof info;
+        SetupDiEnumDeviceInfo(list, i, &info);
+        bool bRes = ReadNameProperty(list, &info, SPDRP_FRIENDLYNAME, entries[i].name) ||
+                    ReadNameProperty(list, &info, SPDRP_DEVICEDESC, entries[i].name);
+        KV_ASSERT(bRes);
+        if (!bRes)
+            entries[i].name[0] = 0;
+
+        const size_t bytes = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)
+                                 ? required
+                                 : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        auto* detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(std::calloc(1, bytes));
+        if (detail == nullptr)
+        {
+            SetupDiDestroyDeviceInfoList(list);
+            *count = 0;
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, static_cast<DWORD>(bytes),
+                                              nullptr, nullptr))
+        {
+            const DWORD error = LastErrorOrUnidentified();
+            SetupDiDestroyDeviceInfoList(list);
+            std::free(detail);
+            return error;
+        }
+        KvDebugLog(TEXT("%ws"), detail->DevicePath);
+        // A path that does not fit the entry is left out: the entry stays empty and opens nothing.
+        if (wcslen(detail->DevicePath) < sizeof entries[i].path / sizeof(WCHAR))
+            wcscpy_s(entries[i].path, detail->DevicePath);
+        else
+            KvDebugLog(TEXT("Interface path too long, left out: %ws\n"), detail->DevicePath);
+        std::free(detail);
+    }
+    *count = i;
+    SetupDiDestroyDeviceInfoList(list);
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvHidDeviceMgmt::UpdateHidDevicesList()
+{
+    _stHidDeviceEntry entries[MAX_ENUMERATED_DEVICES];
+    std::memset(entries, 0, sizeof entries);
+    ULONG count = MAX_ENUMERATED_DEVICES;
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::UpdateHidDevicesList", false, true, KV_LOCK_TIMEOUT_MS);
+    FindKnownHidDevices(entries, &count);
+
+    for (DWORD pos = 0; pos < MAX_HID_DEVICES; ++pos)
+    {
+        if (m_devices[pos] == nullptr)
+            continue;
+        LPCWSTR path = m_devices[pos]->GetDevice()->devicePath;
+        bool listed = false;
+        for (ULONG e = 0; path != nullptr && e < count && !listed; ++e)
+            listed = _wcsicmp(path, entries[e].path) == 0;
+        if (!listed)
+            RemoveDevice(pos, true);
+    }
+    for (ULONG e = 0; e < count; ++e)
+        if (FindDevice(entries[e].path) == nullptr)
+            AddDevice(entries[e]);
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvHidDeviceMgmt::UpdateHidDevicesListTry()
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::UpdateHidDevicesListTry", false, false, KV_LOCK_TIMEOUT_MS);
+    if (hold.Lock("CKvHidDeviceMgmt::UpdateHidDevicesListTry", 0) != 0)
+        return ERROR_LOCK_FAILED;
+    return UpdateHidDevicesList();
+}
+
+DWORD WINAPI CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc(LPVOID param)
+{
+    return static_cast<CKvHidDeviceMgmt*>(param)->UpdateHidDevicesList();
+}
+
+// ---- The table ----
+
+DWORD CKvHidDeviceMgmt::AddDevice(const _stHidDeviceEntry& entry)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::AddDevice", false, true, KV_LOCK_TIMEOUT_MS);
+    if (FindDevicePos(entry.path) != INVALID_DEVICE_POS)
+    {
+        KV_ASSERT(false);
+        return ERROR_ALREADY_EXISTS;
+    }
+    DWORD devPos = INVALID_DEVICE_POS;
+    for (DWORD k = 0; k < MAX_HID_DEVICES && devPos == INVALID_DEVICE_POS; ++k)
+        if (m_devices[(m_nextPos + k) % MAX_HID_DEVICES] == nullptr)
+            devPos = (m_nextPos + k) % MAX_HID_DEVICES;
+    if (devPos == INVALID_DEVICE_POS)
+        return ERROR_TOO_MANY_OPEN_FILES;
+    m_nextPos = (m_nextPos + 1) % MAX_HID_DEVICES;
+
+    m_devices[devPos] = new (std::nothrow) CKvHidDeviceRaw(entry.path, entry.name);
+    if (m_devices[devPos] == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    _stHidDevice* device = m_devices[devPos]->GetDevice();
+    if (device->HidDevice == INVALID_HANDLE_VALUE)
+    {
+        RemoveDevice(devPos, false);
+        return ERROR_UNSUPPORTED_TYPE;
+    }
+    device->hDevNotify =
+        m_devNotifications.RegisterDeviceHandleNotification(device->HidDevice, HandleDeviceChange, this);
+    AddNotification(NOTIF_DEVICE_ADDED, devPos);
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvHidDeviceMgmt::RemoveDevice(DWORD devPos, bool notify)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::RemoveDevice", false, true, KV_LOCK_TIMEOUT_MS);
+    if (devPos >= MAX_HID_DEVICES)
+        return ERROR_NOT_FOUND;
+    if (!m_devices[devPos])
+    {
+        KV_ASSERT(m_devices[devPos]);
+        return ERROR_NOT_FOUND;
+    }
+    HDEVNOTIFY registration = m_devices[devPos]->GetDevice()->hDevNotify;
+    if (registration != nullptr && registration != INVALID_HANDLE_VALUE)
+        m_devNotifications.UnregisterDeviceHandleNotification(registration);
+    CKvHidDeviceRaw::Destroy(m_devices[devPos]);
+    m_devices[devPos] = nullptr;
+    if (notify)
+        AddNotification(NOTIF_DEVICE_REMOVED, devPos);
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvHidDeviceMgmt::FindDevicePos(LPCWSTR path)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::FindDevicePos", false, true, KV_LOCK_TIMEOUT_MS);
+    for (DWORD pos = 0; pos < MAX_HID_DEVICES; ++pos)
+    {
+        LPCWSTR devicePath = m_devices[pos] ? m_devices[pos]->GetDevice()->devicePath : nullptr;
+        if (devicePath != nullptr && _wcsicmp(devicePath, path) == 0)
+            return pos;
+    }
+    return INVALID_DEVICE_POS;
+}
+
+CKvHidDeviceRaw* CKvHidDeviceMgmt::FindDevice(LPCWSTR path)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::FindDevice", false, true, KV_LOCK_TIMEOUT_MS);
+    const DWORD devPos = FindDevicePos(path);
+    return devPos == INVALID_DEVICE_POS ? nullptr : m_devices[devPos];
+}
+
+CKvHidDeviceRaw* CKvHidDeviceMgmt::GetDevice(DWORD devPos)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::GetDevice", false, true, KV_LOCK_TIMEOUT_MS);
+    CKvHidDeviceRaw* device = devPos < MAX_HID_DEVICES ? m_devices[devPos] : nullptr;
+    if (device != nullptr)
+        hold.KeepLockedOnRelease(true);
+    return device;
+}
+
+DWORD CKvHidDeviceMgmt::ReleaseDevice()
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::ReleaseDevice", true, false, KV_LOCK_TIMEOUT_MS);
+    hold.UnLock();
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvHidDeviceMgmt::GetCurrentDevices(DWORD* positions, ULONG capacity, ULONG* count)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::GetCurrentDevices", false, true, KV_LOCK_TIMEOUT_MS);
+    ULONG n = 0;
+    for (DWORD pos = 0; pos < MAX_HID_DEVICES; ++pos)
+        n += m_devices[pos] != nullptr;
+    *count = 0;
+    if (n > capacity)
+        return ERROR_INSUFFICIENT_BUFFER;
+    for (DWORD pos = 0; pos < MAX_HID_DEVICES; ++pos)
+        if (m_devices[pos] != nullptr)
+            positions[(*count)++] = pos;
+    return ERROR_SUCCESS;
+}
+
+void CKvHidDeviceMgmt::CloseHidDevices()
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::CloseHidDevices", false, true, KV_LOCK_TIMEOUT_MS);
+    // Every reader is told to stop first, so they all end together within one wait (on Windows, under the
+    // loader lock, no thread can end at all: the whole close then costs that one wait, not one per device).
+    for (CKvHidDeviceRaw* device : m_devices)
+        if (device != nullptr)
+            device->RequestStop();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    for (CKvHidDeviceRaw*& device : m_devices)
+    {
+        if (device != nullptr)
+            CKvHidDeviceRaw::DestroyAtClose(device, deadline);
+        device = nullptr;
+    }
+}
+
+DWORD CKvHidDeviceMgmt::SetReadDeviceValuesCallback(DWORD devPos, ReadDeviceValuesCallback callback,
+                                                    void* context)
+{
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::SetReadDeviceValuesCallback", false, true, KV_LOCK_TIMEOUT_MS);
+    if (devPos >= MAX_HID_DEVICES || m_devices[devPos] == nullptr)
+        return ERROR_NOT_FOUND;
+    m_devices[devPos]->SetReadValuesCallback(callback, context);
+    return ERROR_SUCCESS;
+}
+
+// ---- The application's notification handler ----
+
+// From inside a library callback the pair is replaced without waiting for "&m_notifLock": a delivery of
+// this manager on another thread may be waiting for a lock that this callback's caller holds (a device
+// event calling this while the service thread's handler calls it would otherwise cross the two managers'
+// locks). The new pair serves the events that begin afterwards.
 void CKvHidDeviceMgmt::SetNotificationHandler(NotificationHandler handler, void* context)
 {
-    CLock hold(&m_notifLock, "CKvHidDeviceMgmt::SetNotificationHandler", false, true, KV_LOCK_TIMEOUT_MS);
+    CLock hold(&m_notifLock, "CKvHidDeviceMgmt::SetNotificationHandler", false,
+               !CKvCallbackScope::InsideCallback(), KV_LOCK_TIMEOUT_MS);
+    std::lock_guard<std::mutex> guard(m_handlerGuard);
     m_notifHandler = handler;
     m_notifContext = context;
 }
@@ -46,9 +328,28 @@ void CKvHidDeviceMgmt::SetNotificationHandler(NotificationHandler handler, void*
 void CKvHidDeviceMgmt::AddNotification(DWORD event, DWORD value)
 {
     CLock hold(&m_notifLock, "CKvHidDeviceMgmt::AddNotification", false, true, KV_LOCK_TIMEOUT_MS);
-    if (m_notifHandler)
+    NotificationHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_handlerGuard);
+        handler = m_notifHandler;
+        context = m_notifContext;
+    }
+    if (handler)
     {
         CKvCallbackScope callback;
-        m_notifHandler(event, value, m_notifContext);
+        handler(event, value, context);
     }
+}
+
+// ---- Receivers of the notification window ----
+
+DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void*, DWORD, DEV_BROADCAST_DEVICEINTERFACE_W*)
+{
+    return 0;
+}
+
+DWORD CKvHidDeviceMgmt::HandleDeviceChange(void*, DWORD, DEV_BROADCAST_HANDLE*)
+{
+    return 0;
 }

@@ -1,15 +1,30 @@
-// The table of up to 64 open physical HID devices and the application's notification handler.
+// The table of up to 64 open physical HID devices, their enumeration, and the application's notification
+// handler.
 #pragma once
 
 #include <windows.h>
+
+#include <dbt.h>
 
 #include "KvCommon.h"
 #include "KvDevNotifications.h"
 #include "KvHidRaw.h"
 
 #include <atomic>
+#include <mutex>
 
 class CKvHidDeviceRaw;
+
+#define INVALID_DEVICE_POS 0xFFFFFFFFu
+// One enumeration considers at most this many HID interfaces.
+#define MAX_ENUMERATED_DEVICES 16u
+
+// One device found by an enumeration.
+struct _stHidDeviceEntry
+{
+    WCHAR name[256]; // friendly name, else device description, else empty
+    WCHAR path[256]; // interface path; empty when it did not fit
+};
 
 class CKvHidDeviceMgmt
 {
@@ -24,8 +39,29 @@ public:
     void Stop();
     bool IsStarted() const { return m_bInitialized; }
 
+    DWORD UpdateHidDevicesList();
+    DWORD UpdateHidDevicesListTry();
+    static DWORD WINAPI UpdateHidDevicesListThreadProc(LPVOID param);
+    DWORD FindKnownHidDevices(_stHidDeviceEntry* entries, ULONG* count);
+    DWORD AddDevice(const _stHidDeviceEntry& entry);
+    DWORD RemoveDevice(DWORD devPos, bool notify);
+    DWORD FindDevicePos(LPCWSTR path);
+    CKvHidDeviceRaw* FindDevice(LPCWSTR path);
+    // A non-null device stays lent, with "&m_devLock" held by the calling thread, until ReleaseDevice.
+    CKvHidDeviceRaw* GetDevice(DWORD devPos);
+    DWORD ReleaseDevice();
+    DWORD GetCurrentDevices(DWORD* positions, ULONG capacity, ULONG* count);
+    void CloseHidDevices();
+    DWORD SetReadDeviceValuesCallback(DWORD devPos, ReadDeviceValuesCallback callback, void* context);
+
     void SetNotificationHandler(NotificationHandler handler, void* context);
     void AddNotification(DWORD event, DWORD value);
+
+    // Receivers of the notification window. Device arrival and removal handling is not built yet: the
+    // events are accepted and ignored, so the table changes only at the start and on an update.
+    static DWORD HandleDeviceInterfaceChange(void* pThis, DWORD event,
+                                             DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    static DWORD HandleDeviceChange(void* pThis, DWORD event, DEV_BROADCAST_HANDLE* header);
 
 private:
     std::atomic<bool> m_bInitialized;
@@ -36,4 +72,6 @@ private:
     NotificationHandler m_notifHandler;
     void* m_notifContext;
     DWORD m_nextPos;
+    // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
+    std::mutex m_handlerGuard;
 };

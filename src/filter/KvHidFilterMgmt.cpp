@@ -3,11 +3,13 @@
 #include "KvCallbackScope.h"
 #include "KvCheck.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 CKvHidFilterMgmt::CKvHidFilterMgmt()
     : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_bScriptRunning(false),
-      m_notifHandler(nullptr), m_notifContext(nullptr), m_filteredDevices()
+      m_runningNotifications(0), m_notifHandler(nullptr), m_notifContext(nullptr), m_filteredDevices()
 {
     CLock::CreateLockPrimitiveEx(&m_devLock, "&m_devLock", enLockTypeDefault);
     CLock::CreateLockPrimitiveEx(&m_notifLock, "&m_notifLock", enLockTypeDefault);
@@ -52,6 +54,7 @@ int WINAPI CKvHidFilterMgmt::StatusNotificationCallback(void* context, _enKvServ
                                                         void*)
 {
     CKvHidFilterMgmt* pThis = static_cast<CKvHidFilterMgmt*>(context);
+    ++pThis->m_runningNotifications;
     switch (code)
     {
         case enScriptStateChanged:
@@ -66,22 +69,46 @@ int WINAPI CKvHidFilterMgmt::StatusNotificationCallback(void* context, _enKvServ
             KV_ASSERT(false);
             break;
     }
+    --pThis->m_runningNotifications;
     return 0;
+}
+
+bool CKvHidFilterMgmt::WaitNotificationsEnded(DWORD timeoutMs) const
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_runningNotifications != 0)
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void CKvHidFilterMgmt::AddNotification(DWORD event, DWORD value)
 {
     CLock hold(&m_notifLock, "CKvHidFilterMgmt::AddNotification", false, true, KV_LOCK_TIMEOUT_MS);
-    if (m_notifHandler)
+    NotificationHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_handlerGuard);
+        handler = m_notifHandler;
+        context = m_notifContext;
+    }
+    if (handler)
     {
         CKvCallbackScope callback;
-        m_notifHandler(event, value, m_notifContext);
+        handler(event, value, context);
     }
 }
 
+// From inside a library callback the pair is replaced without waiting for "&m_notifLock" (see the device
+// manager's SetNotificationHandler): the new pair serves the events that begin afterwards.
 void CKvHidFilterMgmt::SetNotificationHandler(NotificationHandler handler, void* context)
 {
-    CLock hold(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler", false, true, KV_LOCK_TIMEOUT_MS);
+    CLock hold(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler", false,
+               !CKvCallbackScope::InsideCallback(), KV_LOCK_TIMEOUT_MS);
+    std::lock_guard<std::mutex> guard(m_handlerGuard);
     m_notifHandler = handler;
     m_notifContext = context;
 }

@@ -9,6 +9,7 @@
 #include "KvServiceControl.h"
 
 #include <atomic>
+#include <mutex>
 
 #define FILTER_SLOT_FREE 0xFFFFFFFFu
 
@@ -41,6 +42,10 @@ public:
                                                  void* data);
     void AddNotification(DWORD event, DWORD value);
     void SetNotificationHandler(NotificationHandler handler, void* context);
+    // Service notifications that are running in the library's code.
+    unsigned RunningNotifications() const { return m_runningNotifications; }
+    // Waits until no service notification runs in the library; false when the time ran out.
+    bool WaitNotificationsEnded(DWORD timeoutMs) const;
 
     int GetDevicePos(DWORD id);
     DWORD SetPolling(DWORD id, DWORD flag);
@@ -51,7 +56,10 @@ private:
     KVLOCK m_devLock;
     KVLOCK m_notifLock;
     std::atomic<bool> m_bScriptRunning;
+    std::atomic<unsigned> m_runningNotifications;
     NotificationHandler m_notifHandler;
     void* m_notifContext;
     FilteredDeviceSlot m_filteredDevices[MAX_FILTERED_DEVICES];
+    // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
+    std::mutex m_handlerGuard;
 };

@@ -30,11 +30,14 @@ typedef KvLockPrimitive* KVLOCK;
 //   (false, false) takes nothing; Lock(name, 0) then tries once without waiting;
 //   (true,  any)   adopts a hold this thread kept earlier (KeepLockedOnRelease), so UnLock or the
 //                  destructor releases it without taking a new one.
-// The destructor releases what the holder still has, unless KeepLockedOnRelease(true) was called.
+// The destructor releases what the holder still has (a hold it cannot release is logged, not retried),
+// unless KeepLockedOnRelease(true) was called.
 class KVCOMMON_API CLock
 {
 public:
     static LONG CreateLockPrimitiveEx(KVLOCK* primitive, const char* name, enLockType_t type);
+    // Frees the primitive and clears the pointer; a primitive that another thread holds is only
+    // detached (cleared), never freed under its holder.
     static void DeleteLockPrimitive(KVLOCK* primitive);
 
     CLock(KVLOCK* primitive, const char* operation, bool adoptHold, bool lockNow, DWORD timeoutMs);
@@ -53,6 +56,8 @@ public:
     static bool IsOwnedByCurrentThread(KVLOCK* primitive);
     // Primitives created and not yet deleted (for tests).
     static ULONG LivePrimitives();
+    // Threads waiting to take a live primitive of that name (for tests).
+    static ULONG WaitingFor(const char* lockName);
 
 private:
     KVLOCK* m_primitive;

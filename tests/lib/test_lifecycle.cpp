@@ -35,6 +35,21 @@ TEST(LifecycleTest, StopReleasesTheServiceAndAStartAfterItSucceedsAgain)
     EXPECT_EQ(KvHRUnInitialize(), 0u);
 }
 
+TEST(LifecycleTest, HandlerOutlivesAStopAndHearsTheNextStart)
+{
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    ASSERT_EQ(KvHRUnInitialize(), 0u);
+    KvSimService::SetScriptRunning(true); // not connected: dropped
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].value, 0u);
+    EXPECT_EQ(events[1].value, 1u);
+    KvHRUnInitialize();
+}
+
 TEST(LifecycleTest, StopBeforeAnyStartSucceedsAndOnlyReleasesTheService)
 {
     LogCapture log;

@@ -5,7 +5,9 @@
 #include "KvTestSupport.h"
 
 #include <atomic>
+#include <functional>
 #include <future>
+#include <memory>
 
 namespace
 {
@@ -58,6 +60,22 @@ protected:
 
     KVLOCK m_lock = nullptr;
 };
+
+// Runs the work on a thread of its own and says whether it ended within 10 s; a holder that loops
+// without end fails the test instead of hanging it (the stuck thread is left behind).
+bool EndsInTime(std::function<void()> work)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> ended = done->get_future();
+    std::thread(
+        [work, done]
+        {
+            work();
+            done->set_value();
+        })
+        .detach();
+    return ended.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
 } // namespace
 
 TEST_F(LockTest, WaitingHolderHoldsUntilDestroyedAndExcludesOthers)
@@ -161,7 +179,8 @@ TEST_F(LockTest, WaitingHolderGetsTheLockWhenTheOwnerLetsGo)
         {
             CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
             taken.set_value();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // Lets go only once the waiter waits.
+            EXPECT_TRUE(WaitFor([] { return CLock::WaitingFor("&m_testLock") == 1; }));
             released = true;
         });
     taken.get_future().wait();
@@ -169,4 +188,81 @@ TEST_F(LockTest, WaitingHolderGetsTheLockWhenTheOwnerLetsGo)
     EXPECT_TRUE(released);
     EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
     owner.join();
+}
+
+TEST_F(LockTest, AdoptingHolderInsideAnOuterHolderTakesNothingAndTheOuterKeepsItsHold)
+{
+    LogCapture log;
+    bool outerHeldAfterInner = false;
+    bool freeAfterOuter = false;
+    ASSERT_TRUE(EndsInTime(
+        [&]
+        {
+            {
+                CLock outer(&m_lock, "Test::Outer", false, true, KV_LOCK_TIMEOUT_MS);
+                {
+                    CLock unpaired(&m_lock, "Test::Unpaired", true, true, KV_LOCK_TIMEOUT_MS);
+                    EXPECT_EQ(unpaired.UnLock(), 288u);
+                }
+                outerHeldAfterInner = CLock::IsOwnedByCurrentThread(&m_lock);
+            }
+            freeAfterOuter = !CLock::IsOwnedByCurrentThread(&m_lock);
+        }));
+    EXPECT_TRUE(outerHeldAfterInner);
+    EXPECT_TRUE(freeAfterOuter);
+    EXPECT_TRUE(FreeForOtherThread());
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Unpaired\" has no hold to adopt\n")), 1u);
+}
+
+TEST_F(LockTest, EachKeptHoldIsAdoptedOnceAndOnlyByTheThreadThatKeptIt)
+{
+    LogCapture log;
+    {
+        CLock lend(&m_lock, "Test::Lend", false, true, KV_LOCK_TIMEOUT_MS);
+        lend.KeepLockedOnRelease(true);
+    }
+    const bool otherAdopted = std::async(std::launch::async,
+                                         [this]
+                                         {
+                                             CLock stray(&m_lock, "Test::OtherThread", true, true, 0);
+                                             return stray.UnLock() == 0;
+                                         })
+                                  .get();
+    EXPECT_FALSE(otherAdopted);
+    {
+        CLock giveBack(&m_lock, "Test::GiveBack", true, true, KV_LOCK_TIMEOUT_MS);
+        CLock again(&m_lock, "Test::Again", true, true, KV_LOCK_TIMEOUT_MS);
+        EXPECT_EQ(again.UnLock(), 288u);
+        EXPECT_TRUE(CLock::IsOwnedByCurrentThread(&m_lock));
+    }
+    EXPECT_TRUE(FreeForOtherThread());
+    EXPECT_EQ(log.Count(W("CLock: \"Test::OtherThread\" has no hold to adopt\n")), 1u);
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Again\" has no hold to adopt\n")), 1u);
+}
+
+TEST_F(LockTest, HolderThatCannotReleaseLogsAndStops)
+{
+    LogCapture log;
+    ASSERT_TRUE(EndsInTime(
+        [this]
+        {
+            CLock hold(&m_lock, "Test::Orphan", false, true, KV_LOCK_TIMEOUT_MS);
+            CLock::DeleteLockPrimitive(&m_lock);
+        }));
+    EXPECT_EQ(log.Count(W("CLock: \"&m_testLock\" deleted while held\n")), 1u);
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Orphan\" could not release 1 hold(s)\n")), 1u);
+}
+
+TEST_F(LockTest, LockHeldByAnotherThreadIsNeverFreedUnderIt)
+{
+    LogCapture log;
+    const ULONG live = CLock::LivePrimitives();
+    {
+        OtherHolder other(&m_lock);
+        CLock::DeleteLockPrimitive(&m_lock);
+        EXPECT_EQ(m_lock, nullptr);
+        EXPECT_EQ(CLock::LivePrimitives(), live); // still allocated for its holder
+    }                                             // the holder's release finds no primitive
+    EXPECT_EQ(log.Count(W("CLock: \"&m_testLock\" is held by another thread; left allocated\n")), 1u);
+    EXPECT_EQ(log.Count(W("CLock: \"Test::Owner\" could not release 1 hold(s)\n")), 1u);
 }

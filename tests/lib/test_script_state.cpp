@@ -155,8 +155,8 @@ TEST(ScriptStateCallbackTest, HandlerCallingAnExportWhileAnotherThreadStopsNeith
         if (value == 0)
             return;
         entered.set_value();
-        // Give the stopping thread time to take the call lock and start waiting for this notification.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Called once the stopping thread holds the call lock and waits for this notification.
+        EXPECT_TRUE(KvSimService::WaitStopWaiting(10000));
         uint8_t running = 0;
         exportResult = KvHRFilterGetScriptRunning(&running);
     };
@@ -198,13 +198,159 @@ TEST(ScriptStateCallbackTest, HandlerMayStopTheLibraryFromTheServiceThread)
     KvHRUnInitialize();
 }
 
-TEST(ScriptStateCallbackTest, HandlerCallingStartInsideTheStartAnnouncementIsRefusedAsASecondStart)
+// ---- Starts and stops run one at a time, whatever thread calls them ----
+
+TEST(StartStopTest, StartCalledInsideTheStartAnnouncementRunsAfterItAndIsRefusedAsASecondStart)
 {
+    LogCapture log;
     CallingHandler handler;
     uint32_t nested = 0;
     handler.onEvent = [&](uint32_t) { nested = KvHRInitialize(); };
     KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
     EXPECT_EQ(KvHRInitialize(), 0u);
-    EXPECT_EQ(nested, KVHR_ERROR_ALREADY_INITIALIZED);
+    EXPECT_EQ(nested, KVHR_ERROR_IO_PENDING);
+    EXPECT_EQ(log.CountContaining(W("ASSERT(m_bInitialized == false) failed in \"KvHidFilterMgmt\"")), 1u);
+    EXPECT_EQ(log.Count(W("KvHidRaw: \"KvHRInitialize\" queued by a callback ended with 1247\n")), 1u);
+    KvHRUnInitialize();
+}
+
+TEST(StartStopTest, StopCalledInsideTheStartAnnouncementTakesEffectBeforeTheStartReturns)
+{
+    KvNotificationRecorder recorder;
+    CallingHandler handler;
+    uint32_t nested = 0xFFFFFFFF;
+    handler.onEvent = [&](uint32_t value)
+    {
+        KvNotificationRecorder::Handler(NOTIF_SCRIPT_STATE, value, &recorder);
+        nested = KvHRUnInitialize();
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    EXPECT_EQ(nested, 0u);
+    EXPECT_EQ(recorder.Events().size(), 1u);
+    EXPECT_FALSE(KvSimService::IsConnected());
+    handler.onEvent = [](uint32_t) {};
+    EXPECT_EQ(KvHRInitialize(), 0u); // stopped, so not a second start
+    KvHRUnInitialize();
+}
+
+// The service thread's handler stops the library (its own notification goes on), then stops it again
+// while the test thread's start is inside its script-state read: the second stop must come after that
+// start, not in the middle of it (which left the filter marked started with the service released).
+TEST(StartStopTest, StopFromAHandlerWhileAnotherThreadStartsRunsAfterThatStart)
+{
+    LogCapture log;
+    CallingHandler handler;
+    std::promise<void> firstStopDone, go, secondStopDone;
+    std::atomic<uint32_t> secondStop{0xFFFFFFFF};
+    std::atomic<bool> acted{false};
+    const std::thread::id testThread = std::this_thread::get_id();
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value != 1 || std::this_thread::get_id() == testThread || acted.exchange(true))
+            return;
+        KvHRUnInitialize();
+        firstStopDone.set_value();
+        go.get_future().wait();
+        secondStop = KvHRUnInitialize();
+        secondStopDone.set_value();
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    firstStopDone.get_future().wait();
+
+    KvSimService::HoldCall(KvSimCall::IsScriptRunning, true);
+    auto start = std::async(std::launch::async, [] { return KvHRInitialize(); });
+    ASSERT_TRUE(KvSimService::WaitCallHeld(KvSimCall::IsScriptRunning, 10000));
+    go.set_value();
+    ASSERT_EQ(secondStopDone.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(secondStop, 0u);
+    KvSimService::HoldCall(KvSimCall::IsScriptRunning, false);
+    EXPECT_EQ(start.get(), 0u);
+
+    // Both stops are over: the library is stopped through and through and starts again.
+    EXPECT_FALSE(KvSimService::IsConnected());
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    EXPECT_TRUE(KvSimService::IsConnected());
+    KvHRUnInitialize();
+    // Each start after the first registers the device interface class again, a documented failed check.
+    EXPECT_EQ(log.CountContaining(W("ASSERT(")),
+              log.CountContaining(W("ASSERT(m_notificationsGuid == GUID_NULL)")));
+    EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
+}
+
+// The test thread stops the library and waits for the running notification, whose handler starts it: the
+// start must neither wait for the stop (which waits for it) nor run inside it, but after it.
+TEST(StartStopTest, StartFromAHandlerWhileAnotherThreadStopsRunsAfterThatStop)
+{
+    LogCapture log;
+    KvNotificationRecorder recorder;
+    CallingHandler handler;
+    std::promise<void> entered;
+    std::atomic<uint32_t> startResult{0xFFFFFFFF};
+    std::atomic<bool> acted{false};
+    const std::thread::id testThread = std::this_thread::get_id();
+    handler.onEvent = [&](uint32_t value)
+    {
+        KvNotificationRecorder::Handler(NOTIF_SCRIPT_STATE, value, &recorder);
+        if (value != 1 || std::this_thread::get_id() == testThread || acted.exchange(true))
+            return;
+        entered.set_value();
+        EXPECT_TRUE(KvSimService::WaitStopWaiting(10000));
+        startResult = KvHRInitialize();
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    entered.get_future().wait();
+    EXPECT_EQ(KvHRUnInitialize(), 0u);
+    EXPECT_EQ(startResult, KVHR_ERROR_IO_PENDING);
+
+    // The queued start ran when the stop had ended, on the stopping thread, and announced the state there.
+    EXPECT_TRUE(KvSimService::IsConnected());
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2].value, 1u);
+    EXPECT_EQ(events[2].thread, testThread);
+    EXPECT_EQ(KvHRInitialize(), KVHR_ERROR_ALREADY_INITIALIZED);
+    KvHRUnInitialize();
+    EXPECT_EQ(log.CountContaining(W("not waiting longer")), 0u);
+    EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
+}
+
+// The handler, on the service thread and holding the filter's "&m_notifLock", starts the library while
+// the test thread's start waits for that lock to announce: the handler's start must not wait for the
+// test thread's (a start/stop mutex would deadlock the two until the lock timeout).
+TEST(StartStopTest, StartFromAHandlerWhileAnotherStartWaitsToAnnounceIsQueuedBehindIt)
+{
+    LogCapture log;
+    CallingHandler handler;
+    std::promise<void> stopped;
+    std::promise<uint32_t> nestedStart;
+    std::atomic<bool> acted{false};
+    const std::thread::id testThread = std::this_thread::get_id();
+    handler.onEvent = [&](uint32_t value)
+    {
+        if (value != 1 || std::this_thread::get_id() == testThread || acted.exchange(true))
+            return;
+        KvHRUnInitialize();
+        stopped.set_value();
+        EXPECT_TRUE(WaitFor([] { return CLock::WaitingFor("&m_notifLock") == 1; }));
+        nestedStart.set_value(KvHRInitialize());
+    };
+    KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    KvSimService::SetScriptRunning(true);
+    stopped.get_future().wait();
+
+    auto start = std::async(std::launch::async, [] { return KvHRInitialize(); });
+    auto nested = nestedStart.get_future();
+    ASSERT_EQ(nested.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(nested.get(), KVHR_ERROR_IO_PENDING);
+    ASSERT_EQ(start.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(start.get(), 0u);
+    EXPECT_EQ(log.Count(W("KvHidRaw: \"KvHRInitialize\" queued by a callback ended with 1247\n")), 1u);
+    EXPECT_EQ(log.CountContaining(W("gave up waiting")), 0u);
     KvHRUnInitialize();
 }

@@ -138,7 +138,7 @@ TEST(UnloadTest, UnloadWaitsForAHandlerThatIsStillRunning)
             library.Unload();
             unloaded = true;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(KvSimService::WaitStopWaiting(10000)); // the unload's stop waits for the notification
     EXPECT_FALSE(unloaded);
     EXPECT_TRUE(MappedInProcess());
     handlerRelease.set_value();
@@ -146,4 +146,37 @@ TEST(UnloadTest, UnloadWaitsForAHandlerThatIsStillRunning)
     EXPECT_TRUE(unloaded);
     EXPECT_FALSE(MappedInProcess());
     EXPECT_EQ(KvSimService::DeliveredNotifications(), 1u);
+}
+
+// The handler outlasts the service's bounded wait: the service gives up, but the notification still runs
+// the library's code and holds its handler lock, so the unload waits for it on this build (the library
+// cannot be kept loaded once the loader unloads it) and frees no lock under it.
+TEST(UnloadTest, UnloadKeepsTheCodeForAHandlerThatOutlastsTheServiceWait)
+{
+    LogCapture log;
+    LoadedLibrary library;
+    ASSERT_TRUE(library.Loaded()) << dlerror();
+    KvSimService::SetStopWait(50);
+    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
+    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
+    KvSimService::SetScriptRunning(true);
+    handlerEntered.get_future().wait();
+
+    std::atomic<bool> unloaded{false};
+    std::thread unloader(
+        [&]
+        {
+            library.Unload();
+            unloaded = true;
+        });
+    ASSERT_TRUE(WaitFor([&] { return log.CountContaining(W("the unload waits for it")) == 1; }));
+    EXPECT_EQ(log.CountContaining(W("not waiting longer")), 1u);
+    EXPECT_FALSE(unloaded);
+    EXPECT_TRUE(MappedInProcess());
+    handlerRelease.set_value();
+    unloader.join();
+    EXPECT_FALSE(MappedInProcess());
+    EXPECT_TRUE(WaitFor([] { return KvSimService::DeliveredNotifications() == 1; }));
+    EXPECT_EQ(log.CountContaining(W("left allocated")), 0u);
+    EXPECT_EQ(log.CountContaining(W("could not release")), 0u);
 }

@@ -88,3 +88,52 @@ TEST(WindowsLibraryTest, UnloadingWithoutStopReleasesTheService)
     EXPECT_FALSE(KvSimService::IsConnected());
     EXPECT_EQ(GetModuleHandleW(L"KvHidRaw.dll"), nullptr);
 }
+
+// KvCommon formats with msvcrt's wide printf here and with winport's natively; both give these lines.
+TEST(WindowsLibraryTest, LogLinesUseWindowsWidePrintfConventions)
+{
+    LogCapture log;
+    KvDebugLog(TEXT("%ws|%s|%hs|%S|%d|%u|0x%08x|%5d"), TEXT("wide"), TEXT("w2"), "narrow", "n2", -42,
+               4000000000u, 0x1fu, 7);
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0], W("wide|w2|narrow|n2|-42|4000000000|0x0000001f|    7"));
+}
+
+namespace
+{
+HANDLE handlerEntered;
+HANDLE handlerRelease;
+void KVHR_CALL BlockingHandler(uint32_t event, uint32_t value, void*)
+{
+    if (event != NOTIF_SCRIPT_STATE || value != 1)
+        return;
+    SetEvent(handlerEntered);
+    WaitForSingleObject(handlerRelease, 10000);
+}
+} // namespace
+
+// The handler outlasts the service's bounded wait at unload: the library pins itself and KvCommon, so the
+// notification returns into code that is still there.
+TEST(WindowsLibraryTest, UnloadWhileAHandlerOutlastsTheServiceWaitLeavesTheLibraryLoaded)
+{
+    LogCapture log;
+    handlerEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    handlerRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    KvSimService::SetStopWait(50);
+    HMODULE library = LoadLibraryW(L"KvHidRaw.dll");
+    ASSERT_NE(library, nullptr);
+    ASSERT_EQ(Export<SetHandlerFn>(library, "KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
+    ASSERT_EQ(Export<StatusFn>(library, "KvHRInitialize")(), 0u);
+    KvSimService::SetScriptRunning(true);
+    ASSERT_EQ(WaitForSingleObject(handlerEntered, 10000), WAIT_OBJECT_0);
+
+    EXPECT_TRUE(FreeLibrary(library));
+    EXPECT_NE(GetModuleHandleW(L"KvHidRaw.dll"), nullptr);
+    EXPECT_EQ(log.CountContaining(W("not waiting longer")), 1u);
+    EXPECT_EQ(log.CountContaining(W("still runs in the library; it stays loaded")), 1u);
+    SetEvent(handlerRelease);
+    EXPECT_TRUE(WaitFor([] { return KvSimService::DeliveredNotifications() == 1; }));
+    EXPECT_EQ(log.CountContaining(W("could not release")), 1u); // its handler lock was detached, not freed
+    CloseHandle(handlerEntered);
+    CloseHandle(handlerRelease);
+}
