@@ -18,7 +18,7 @@
 
 namespace devtest
 {
-using winport::machine::HidDeviceSpec;
+using winport::machine::HidDeviceDescription;
 using winport::machine::Machine;
 
 // A joystick: buttons 1-8 (one range) and X, Y (one range, 16 bits, logical 0 to 1023). Report: the
@@ -69,10 +69,10 @@ inline std::vector<uint8_t> TwoButtonGroupsDescriptor()
             0x09, 0x30, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0};
 }
 
-inline HidDeviceSpec Spec(const std::vector<uint8_t>& descriptor, const char* friendlyName = nullptr,
+inline HidDeviceDescription Spec(const std::vector<uint8_t>& descriptor, const char* friendlyName = nullptr,
                           USHORT vendorId = 0x1234, USHORT productId = 0x5678)
 {
-    HidDeviceSpec spec;
+    HidDeviceDescription spec;
     spec.vendorId = vendorId;
     spec.productId = productId;
     spec.reportDescriptor = descriptor;
@@ -86,7 +86,7 @@ inline HidDeviceSpec Spec(const std::vector<uint8_t>& descriptor, const char* fr
     return spec;
 }
 
-inline uint32_t Plug(const HidDeviceSpec& spec)
+inline uint32_t Plug(const HidDeviceDescription& spec)
 {
     return Machine::Instance().PlugDevice(spec);
 }
@@ -137,7 +137,7 @@ inline void StopReader(uint32_t pos)
 {
     const int before = RunningThreads();
     EXPECT_EQ(KvHRSetPolling(pos, 0), 0u);
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == before - 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == before - 1; }));
 }
 
 // Every failed check and lock timeout the log holds, one per line.

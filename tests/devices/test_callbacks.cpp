@@ -192,7 +192,7 @@ TEST(CallbackTest, StoppingFromADeviceEventTakesEffectWhenTheStartOrUpdateThatSe
     ASSERT_EQ(KvHRInitialize(), 0u);
     EXPECT_EQ(stopper.stops, 1);
     // Stopped: the message thread and the service are gone, the device stays open, a new start works.
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_FALSE(KvSimService::IsConnected());
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0}));
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -202,7 +202,7 @@ TEST(CallbackTest, StoppingFromADeviceEventTakesEffectWhenTheStartOrUpdateThatSe
     Plug(Spec(JoystickDescriptor()));
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(stopper.stops, 2);
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_FALSE(KvSimService::IsConnected());
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0, 1}));
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -245,9 +245,9 @@ TEST(CallbackTest, AValuesCallbackSwitchesItsOwnPollingOffAndItsReaderEnds)
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &SelfStopper::Callback, &stopper), 0u);
     ASSERT_EQ(KvHRSetPolling(0, 1), 0u);
     ASSERT_TRUE(Send(id, {0x00, 0x01, 0, 0, 0, 0}));
-    ASSERT_TRUE(WaitFor([&] { return stopper.deliveries == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return stopper.deliveries == 1; }));
     ASSERT_TRUE(Send(id, {0x00, 0x02, 0, 0, 0, 0}));
-    ASSERT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    ASSERT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_EQ(stopper.onResult, KVHR_ERROR_ALREADY_INITIALIZED);
     EXPECT_EQ(stopper.offResult, 0u);
     EXPECT_EQ(stopper.deliveries, 2);
@@ -255,7 +255,7 @@ TEST(CallbackTest, AValuesCallbackSwitchesItsOwnPollingOffAndItsReaderEnds)
     // Polling on again from outside starts a new reader.
     EXPECT_EQ(KvHRSetPolling(0, 1), 0u);
     ASSERT_TRUE(Send(id, {0x00, 0x03, 0, 0, 0, 0}));
-    ASSERT_TRUE(WaitFor([&] { return stopper.deliveries == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return stopper.deliveries == 3; }));
     StopReader(0);
     KvHRUnInitialize();
 }
@@ -303,7 +303,7 @@ TEST(CallbackTest, RemovingADeviceWhoseCallbackIsRunningDoesNotWaitForIt)
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_TRUE(DevicesList().empty());
     holder.release.Set();
-    ASSERT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    ASSERT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_EQ(holder.nameResult, KVHR_ERROR_NOT_FOUND);
     EXPECT_EQ(holder.pollResult, KVHR_ERROR_NOT_FOUND);
     EXPECT_EQ(TimeoutLines(log), 0u);
@@ -342,7 +342,7 @@ TEST(CallbackTest, AValuesCallbackRemovesItsOwnDeviceThroughAnUpdate)
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &SelfRemover::Callback, &remover), 0u);
     ASSERT_EQ(KvHRSetPolling(0, 1), 0u);
     ASSERT_TRUE(Send(remover.machineId, {0x00, 0x01, 0, 0, 0, 0}));
-    ASSERT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    ASSERT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_EQ(remover.updateResult, 0u);
     EXPECT_EQ(Announced(recorder, NOTIF_DEVICE_REMOVED), (std::vector<uint32_t>{0}));
     EXPECT_TRUE(DevicesList().empty());

@@ -85,9 +85,9 @@ TEST(NamingTest, WithNoOemKeyAnywhereTheEnumerationNameServes)
 
 TEST(NamingTest, TheEnumerationNameIsTheFriendlyNameElseTheDescriptionElseEmptyWithAFailedCheck)
 {
-    HidDeviceSpec described = Spec(JoystickDescriptor());
+    HidDeviceDescription described = Spec(JoystickDescriptor());
     described.deviceDescription = u"Described Stick";
-    HidDeviceSpec anonymous = Spec(JoystickDescriptor());
+    HidDeviceDescription anonymous = Spec(JoystickDescriptor());
     anonymous.deviceDescription.reset();
     Plug(described);
     Plug(anonymous);

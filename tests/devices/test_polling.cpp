@@ -23,7 +23,7 @@ size_t StopPolling(ValueRecorder& values, int readersBefore)
 {
     const size_t before = values.Count();
     EXPECT_EQ(KvHRSetPolling(0, 0), 0u);
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == readersBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == readersBefore; }));
     return values.Count() - before;
 }
 } // namespace
@@ -174,7 +174,7 @@ TEST(PollingTest, APolledDeviceWithoutACallbackReadsOnAndACallbackRegisteredLate
     ValueRecorder values;
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
     ASSERT_TRUE(Send(id, {0x00, 0x02, 0x22, 0x00, 0x00, 0x00}));
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&]
         {
             const auto last = values.Last().values;
@@ -204,7 +204,7 @@ TEST(PollingTest, APolledDeviceRemovedByAnUpdateEndsItsReaderAndIsAnnouncedGone)
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(Announced(recorder, NOTIF_DEVICE_REMOVED), (std::vector<uint32_t>{0}));
     EXPECT_TRUE(DevicesList().empty());
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
     EXPECT_EQ(Machine::Instance().GetDeviceStats(id).openHandles, 0);
     EXPECT_EQ(KvHRSetPolling(0, 1), KVHR_ERROR_NOT_FOUND);
     KvHRUnInitialize();

@@ -134,9 +134,9 @@ TEST(PresentAtStartTest, TheSearchStartAdvancesByOneFromWhereItBeganAfterWrappin
 
 TEST(PresentAtStartTest, PathsThatDifferOnlyInLetterCaseNameOneDevice)
 {
-    HidDeviceSpec upper = Spec(JoystickDescriptor(), "Upper");
+    HidDeviceDescription upper = Spec(JoystickDescriptor(), "Upper");
     upper.instanceKey = "1A2B3C4D";
-    HidDeviceSpec lower = Spec(JoystickDescriptor(), "Lower");
+    HidDeviceDescription lower = Spec(JoystickDescriptor(), "Lower");
     lower.instanceKey = "1a2b3c4d";
     ASSERT_NE(Plug(upper), 0u);
     ASSERT_NE(Plug(lower), 0u);

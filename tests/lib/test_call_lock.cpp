@@ -60,7 +60,7 @@ public:
     // Waits until the export either finished or waits for the call lock; true when it finished.
     bool FinishedWithoutWaiting()
     {
-        EXPECT_TRUE(WaitFor([this] { return m_done || CLock::WaitingFor("&dllCallLock") != 0; }));
+        EXPECT_TRUE(WaitUntil([this] { return m_done || CLock::WaitingFor("&dllCallLock") != 0; }));
         return m_done && CLock::WaitingFor("&dllCallLock") == 0;
     }
     bool Done() const { return m_done; }

@@ -180,7 +180,7 @@ TEST_F(LockTest, WaitingHolderGetsTheLockWhenTheOwnerLetsGo)
             CLock hold(&m_lock, "Test::Owner", false, true, KV_LOCK_TIMEOUT_MS);
             taken.set_value();
             // Lets go only once the waiter waits.
-            EXPECT_TRUE(WaitFor([] { return CLock::WaitingFor("&m_testLock") == 1; }));
+            EXPECT_TRUE(WaitUntil([] { return CLock::WaitingFor("&m_testLock") == 1; }));
             released = true;
         });
     taken.get_future().wait();

@@ -336,7 +336,7 @@ TEST(StartStopTest, StartFromAHandlerWhileAnotherStartWaitsToAnnounceIsQueuedBeh
             return;
         KvHRUnInitialize();
         stopped.set_value();
-        EXPECT_TRUE(WaitFor([] { return CLock::WaitingFor("&m_notifLock") == 1; }));
+        EXPECT_TRUE(WaitUntil([] { return CLock::WaitingFor("&m_notifLock") == 1; }));
         nestedStart.set_value(KvHRInitialize());
     };
     KvHRSetNotificationHandler(&CallingHandler::Handler, &handler);

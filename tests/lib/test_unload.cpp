@@ -169,14 +169,14 @@ TEST(UnloadTest, UnloadKeepsTheCodeForAHandlerThatOutlastsTheServiceWait)
             library.Unload();
             unloaded = true;
         });
-    ASSERT_TRUE(WaitFor([&] { return log.CountContaining(W("the unload waits for it")) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return log.CountContaining(W("the unload waits for it")) == 1; }));
     EXPECT_EQ(log.CountContaining(W("not waiting longer")), 1u);
     EXPECT_FALSE(unloaded);
     EXPECT_TRUE(MappedInProcess());
     handlerRelease.set_value();
     unloader.join();
     EXPECT_FALSE(MappedInProcess());
-    EXPECT_TRUE(WaitFor([] { return KvSimService::DeliveredNotifications() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return KvSimService::DeliveredNotifications() == 1; }));
     EXPECT_EQ(log.CountContaining(W("left allocated")), 0u);
     EXPECT_EQ(log.CountContaining(W("could not release")), 0u);
 }

@@ -92,7 +92,7 @@ inline HWND FindNotifyWindow()
 // A game pad without report IDs: 8 buttons.
 inline uint32_t PlugGamePad()
 {
-    machine::HidDeviceSpec spec;
+    machine::HidDeviceDescription spec;
     spec.reportDescriptor = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x05, 0x09, 0x19, 0x01, 0x29, 0x08,
                              0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0xC0};
     return machine::Machine::Instance().PlugDevice(spec);

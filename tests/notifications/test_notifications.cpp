@@ -306,7 +306,7 @@ TEST_F(NotificationWindow, AStopWaitsForTheEventBeingHandled)
         [&]
         {
             entered.set_value();
-            WaitFor([&] { return machine::OpenDesktopResources().deviceNotifications < registered; });
+            WaitUntil([&] { return machine::OpenDesktopResources().deviceNotifications < registered; });
         });
     std::thread plugger([] { PlugGamePad(); });
     entered.get_future().wait();
@@ -349,8 +349,8 @@ TEST_F(NotificationWindow, AStopThatOutlastsItsWaitGoesOnAndTheThreadEndsAfterTh
 
         release.set_value();
         plugger.join();
-        EXPECT_TRUE(WaitFor([&] { return RunningThreads() == m_threadsBefore; }));
-        EXPECT_TRUE(WaitFor([&] { return FindNotifyWindow() == nullptr; }));
+        EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == m_threadsBefore; }));
+        EXPECT_TRUE(WaitUntil([&] { return FindNotifyWindow() == nullptr; }));
     }
     EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 2u);
     EXPECT_EQ(machine::OpenDesktopResources().windowClasses, m_desktopBefore.windowClasses);
@@ -373,8 +373,8 @@ TEST_F(NotificationWindow, AStopFromInsideAnEventDoesNotWaitForItsOwnThread)
     PlugGamePad();
     EXPECT_FALSE(stillInitialized);
     EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 0u);
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == m_threadsBefore; }));
-    EXPECT_TRUE(WaitFor([&] { return FindNotifyWindow() == nullptr; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == m_threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return FindNotifyWindow() == nullptr; }));
 
     // The library may start again at once, from any thread.
     Recorder::Instance().SetHook(nullptr);
@@ -417,7 +417,7 @@ TEST_F(NotificationWindow, DestroyingTheObjectWaitsForAStoppedThreadStillInItsCo
     EXPECT_EQ(RunningThreads(), m_threadsBefore + 1);
     releaseLock.set_value();
     holder.join();
-    EXPECT_TRUE(WaitFor([&] { return RunningThreads() == m_threadsBefore; }));
+    EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == m_threadsBefore; }));
     EXPECT_EQ(m_log.CountContaining(u"ASSERT("), 0u);
 }
 

@@ -73,7 +73,7 @@ struct Deliveries
     }
 };
 
-bool WaitFor(const std::atomic<int>& value, int atLeast)
+bool WaitUntil(const std::atomic<int>& value, int atLeast)
 {
     for (int waited = 0; waited < 10000 && value < atLeast; waited += 10)
         Sleep(10);
@@ -105,7 +105,7 @@ TEST(WindowsDevices, TheMachinesHidDevicesAreListedNamedDescribedPolledAndSurviv
         ASSERT_EQ(library.SetCallback(described, &Deliveries::Callback, &deliveries), 0u);
         ASSERT_EQ(library.Poll(described, 1), 0u);
         ASSERT_EQ(library.Poll(described, 0), 0u);
-        ASSERT_TRUE(WaitFor(deliveries.count, 1));
+        ASSERT_TRUE(WaitUntil(deliveries.count, 1));
         EXPECT_GE(deliveries.records.load(), library.CapabilityCount(described));
 
         // Unloaded with polling on: the reader cannot end under the loader lock, the unload's waits run out.

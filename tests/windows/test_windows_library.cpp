@@ -132,7 +132,7 @@ TEST(WindowsLibraryTest, UnloadWhileAHandlerOutlastsTheServiceWaitLeavesTheLibra
     EXPECT_EQ(log.CountContaining(W("not waiting longer")), 1u);
     EXPECT_EQ(log.CountContaining(W("still runs in the library; it stays loaded")), 1u);
     SetEvent(handlerRelease);
-    EXPECT_TRUE(WaitFor([] { return KvSimService::DeliveredNotifications() == 1; }));
+    EXPECT_TRUE(WaitUntil([] { return KvSimService::DeliveredNotifications() == 1; }));
     EXPECT_EQ(log.CountContaining(W("could not release")), 1u); // its handler lock was detached, not freed
     CloseHandle(handlerEntered);
     CloseHandle(handlerRelease);
