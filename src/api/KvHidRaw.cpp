@@ -40,6 +40,9 @@ CKvLifecycleGate lifecycleGate;
 
 namespace
 {
+// How long the last detach waits for the device table's background updates.
+const DWORD kBackgroundUpdateWaitMs = 5000;
+
 bool IsVirtualDeviceId(uint32_t id)
 {
     return id == VIRTUAL_KEYBOARD_ID || id == VIRTUAL_MOUSE_ID;
@@ -50,16 +53,25 @@ bool IsFilteredDeviceId(uint32_t id)
     return (id & FILTERED_DEVICE_FLAG) != 0;
 }
 
-DWORD Start()
-{
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
-}
-
 DWORD UpdateDevices()
 {
     return hidDeviceMgmt.UpdateHidDevicesList();
+}
+
+// An interface removal's update takes the start/stop gate, as KvHRUpdateHidDevicesList does: a stop asked
+// for from one of its device events then waits until the table is let go (the stop waits for the message
+// thread, which may be waiting for the table).
+DWORD RunBackgroundUpdate()
+{
+    return lifecycleGate.Run(&UpdateDevices, "CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc");
+}
+
+DWORD Start()
+{
+    hidDeviceMgmt.SetBackgroundUpdateRunner(&RunBackgroundUpdate);
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
 }
 
 // The steps both stops share.
@@ -114,6 +126,8 @@ void KeepCodeForRunningNotification()
 void DetachLast()
 {
     lifecycleGate.RunLast(&StopOnLastDetach);
+    // No interface event comes any more; updates started by earlier removals may still wait at the gate.
+    hidDeviceMgmt.WaitBackgroundUpdates(kBackgroundUpdateWaitMs);
     KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
