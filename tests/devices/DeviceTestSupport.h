@@ -69,26 +69,26 @@ inline std::vector<uint8_t> TwoButtonGroupsDescriptor()
             0x09, 0x30, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02, 0xC0};
 }
 
-inline HidDeviceDescription Spec(const std::vector<uint8_t>& descriptor, const char* friendlyName = nullptr,
-                          USHORT vendorId = 0x1234, USHORT productId = 0x5678)
+inline HidDeviceDescription Description(const std::vector<uint8_t>& descriptor, const char* friendlyName = nullptr,
+                                 USHORT vendorId = 0x1234, USHORT productId = 0x5678)
 {
-    HidDeviceDescription spec;
-    spec.vendorId = vendorId;
-    spec.productId = productId;
-    spec.reportDescriptor = descriptor;
+    HidDeviceDescription description;
+    description.vendorId = vendorId;
+    description.productId = productId;
+    description.reportDescriptor = descriptor;
     if (friendlyName)
     {
         std::u16string name;
         for (const char* c = friendlyName; *c; ++c)
             name.push_back(static_cast<char16_t>(*c));
-        spec.friendlyName = name;
+        description.friendlyName = name;
     }
-    return spec;
+    return description;
 }
 
-inline uint32_t Plug(const HidDeviceDescription& spec)
+inline uint32_t Plug(const HidDeviceDescription& description)
 {
-    return Machine::Instance().PlugDevice(spec);
+    return Machine::Instance().PlugDevice(description);
 }
 
 inline bool Send(uint32_t machineId, std::vector<uint8_t> report)

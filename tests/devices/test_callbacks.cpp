@@ -67,13 +67,13 @@ struct Inspector
 
 TEST(CallbackTest, TheAddedDeviceIsNamedAndDescribedFromTheHandlerOnEveryThreadThatAnnouncesIt)
 {
-    Plug(Spec(JoystickDescriptor(), "At start"));
+    Plug(Description(JoystickDescriptor(), "At start"));
     LogCapture log;
     Inspector inspector;
     KvHRSetNotificationHandler(&Inspector::Handler, &inspector);
     ASSERT_EQ(KvHRInitialize(), 0u);
 
-    Plug(Spec(ConsumerButtonsDescriptor(), "From a thread"));
+    Plug(Description(ConsumerButtonsDescriptor(), "From a thread"));
     std::thread updater([] { EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u); });
     const std::thread::id updaterId = updater.get_id();
     updater.join();
@@ -105,8 +105,8 @@ struct Replacer
 
 TEST(CallbackTest, TheHandlerReplacesItselfFromInsideAnEventAndTheNextEventsGoToTheNewOne)
 {
-    Plug(Spec(JoystickDescriptor()));
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     KvNotificationRecorder next;
     Replacer replacer{&next};
     KvHRSetNotificationHandler(&Replacer::Handler, &replacer);
@@ -155,7 +155,7 @@ TEST(CallbackTest, DeviceAndScriptHandlersSettingTheHandlerAtTheSameTimeDoNotCro
     LogCapture log;
     Crossing crossing;
     KvHRSetNotificationHandler(&Crossing::Handler, &crossing);
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     auto update = std::async(std::launch::async, [] { return KvHRUpdateHidDevicesList(); });
     KvSimService::SetScriptRunning(true);
     ASSERT_EQ(update.wait_for(std::chrono::seconds(20)), std::future_status::ready);
@@ -185,7 +185,7 @@ struct Stopper
 TEST(CallbackTest, StoppingFromADeviceEventTakesEffectWhenTheStartOrUpdateThatSentItEnds)
 {
     const int threadsBefore = RunningThreads();
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     LogCapture log;
     Stopper stopper;
     KvHRSetNotificationHandler(&Stopper::Handler, &stopper);
@@ -199,7 +199,7 @@ TEST(CallbackTest, StoppingFromADeviceEventTakesEffectWhenTheStartOrUpdateThatSe
     EXPECT_TRUE(KvSimService::IsConnected());
 
     // The same from an update.
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(stopper.stops, 2);
     EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == threadsBefore; }));
@@ -237,7 +237,7 @@ struct SelfStopper
 
 TEST(CallbackTest, AValuesCallbackSwitchesItsOwnPollingOffAndItsReaderEnds)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     const int threadsBefore = RunningThreads();
     LogCapture log;
@@ -288,7 +288,7 @@ struct Holder
 
 TEST(CallbackTest, RemovingADeviceWhoseCallbackIsRunningDoesNotWaitForIt)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     const int threadsBefore = RunningThreads();
     LogCapture log;
@@ -333,7 +333,7 @@ struct SelfRemover
 TEST(CallbackTest, AValuesCallbackRemovesItsOwnDeviceThroughAnUpdate)
 {
     SelfRemover remover;
-    remover.machineId = Plug(Spec(JoystickDescriptor()));
+    remover.machineId = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     const int threadsBefore = RunningThreads();
     KvNotificationRecorder recorder;

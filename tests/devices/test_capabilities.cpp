@@ -9,7 +9,7 @@ namespace
 {
 void StartWith(const std::vector<uint8_t>& descriptor)
 {
-    ASSERT_NE(Plug(Spec(descriptor)), 0u);
+    ASSERT_NE(Plug(Description(descriptor)), 0u);
     ASSERT_EQ(KvHRInitialize(), 0u);
     ASSERT_EQ(DevicesList(), (std::vector<uint32_t>{0}));
 }
@@ -117,7 +117,7 @@ TEST(CapabilitiesTest, ADeviceWithoutInputsHasAnEmptyList)
 {
     const std::vector<uint8_t> outputOnly = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x09, 0x30, 0x15, 0x00,
                                              0x25, 0x7F, 0x75, 0x08, 0x95, 0x01, 0x91, 0x02, 0xC0};
-    ASSERT_NE(Plug(Spec(outputOnly)), 0u);
+    ASSERT_NE(Plug(Description(outputOnly)), 0u);
     LogCapture log;
     ASSERT_EQ(KvHRInitialize(), 0u);
     ASSERT_EQ(DevicesList(), (std::vector<uint32_t>{0}));

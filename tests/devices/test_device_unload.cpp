@@ -24,7 +24,7 @@ template <typename F> F Export(void* library, const char* name)
 // thread; loaded again, it starts, finds its window class and the device, and polls it.
 TEST(LeavingTest, UnloadingWithADevicePolledLeavesNothingBehindAndTheLibraryLoadsAndStartsAgain)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     const int threadsBefore = RunningThreads();
     const auto resourcesBefore = Machine::Instance().QueryOpenResources().HandleCount();
     ValueRecorder values;

@@ -9,14 +9,14 @@ TEST(LeavingTest, OneUpdateAnnouncesRemovalsByPositionFirstThenAdditionsInEnumer
 {
     uint32_t ids[4];
     for (uint32_t& id : ids)
-        id = Plug(Spec(JoystickDescriptor()));
+        id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     // Stopped, the library no longer follows the machine: the open devices stay, and only the update below
     // brings the table up to date.
     KvHRUnInitialize();
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
-    const uint32_t newcomer = Plug(Spec(JoystickDescriptor()));
+    const uint32_t newcomer = Plug(Description(JoystickDescriptor()));
     Machine::Instance().UnplugDevice(ids[3], winport::machine::Removal::Orderly);
     Machine::Instance().UnplugDevice(ids[1], winport::machine::Removal::Surprise);
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0, 1, 2, 3}));
@@ -40,7 +40,7 @@ TEST(LeavingTest, OneUpdateAnnouncesRemovalsByPositionFirstThenAdditionsInEnumer
 
 TEST(LeavingTest, ARemovedPositionAnswersNotFoundEverywhere)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     Machine::Instance().UnplugDevice(id, winport::machine::Removal::Surprise);
     ASSERT_EQ(KvHRUpdateHidDevicesList(), 0u);

@@ -21,7 +21,7 @@ void SetOemName(Hive hive, const std::u16string& vidPid, const std::u16string& n
 // and leading zeros) whose enumeration name is "Enumerated Stick".
 void StartWithStick()
 {
-    ASSERT_NE(Plug(Spec(JoystickDescriptor(), "Enumerated Stick", 0x0A1B, 0x00C2)), 0u);
+    ASSERT_NE(Plug(Description(JoystickDescriptor(), "Enumerated Stick", 0x0A1B, 0x00C2)), 0u);
     ASSERT_EQ(KvHRInitialize(), 0u);
     ASSERT_EQ(DevicesList(), (std::vector<uint32_t>{0}));
 }
@@ -85,9 +85,9 @@ TEST(NamingTest, WithNoOemKeyAnywhereTheEnumerationNameServes)
 
 TEST(NamingTest, TheEnumerationNameIsTheFriendlyNameElseTheDescriptionElseEmptyWithAFailedCheck)
 {
-    HidDeviceDescription described = Spec(JoystickDescriptor());
+    HidDeviceDescription described = Description(JoystickDescriptor());
     described.deviceDescription = u"Described Stick";
-    HidDeviceDescription anonymous = Spec(JoystickDescriptor());
+    HidDeviceDescription anonymous = Description(JoystickDescriptor());
     anonymous.deviceDescription.reset();
     Plug(described);
     Plug(anonymous);

@@ -10,7 +10,7 @@ namespace
 // Starts the library with one device at position 0, polled into the recorder.
 uint32_t StartPolled(const std::vector<uint8_t>& descriptor, ValueRecorder& values)
 {
-    const uint32_t id = Plug(Spec(descriptor));
+    const uint32_t id = Plug(Description(descriptor));
     EXPECT_NE(id, 0u);
     EXPECT_EQ(KvHRInitialize(), 0u);
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
@@ -128,7 +128,7 @@ TEST(PollingTest, EachButtonGroupMarksOnlyTheButtonsOfItsOwnRange)
 // exactly one delivery, of the values before any report.
 TEST(PollingTest, OnAgainAnswersAlreadyInitialisedOffEndsTheReaderAfterOneLastDeliveryAndOnStartsAnew)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     ValueRecorder values;
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
@@ -165,7 +165,7 @@ TEST(PollingTest, OnAgainAnswersAlreadyInitialisedOffEndsTheReaderAfterOneLastDe
 
 TEST(PollingTest, APolledDeviceWithoutACallbackReadsOnAndACallbackRegisteredLaterServesTheNextReports)
 {
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_EQ(KvHRInitialize(), 0u);
     const int readersOff = RunningThreads();
     ASSERT_EQ(KvHRSetPolling(0, 1), 0u);

@@ -18,7 +18,7 @@ std::string PadName(int i)
 TEST(PresentAtStartTest, DevicesAreAnnouncedWithTheirPositionsDuringTheStartOnTheCallingThread)
 {
     for (int i = 0; i < 3; ++i)
-        ASSERT_NE(Plug(Spec(JoystickDescriptor(), PadName(i).c_str())), 0u);
+        ASSERT_NE(Plug(Description(JoystickDescriptor(), PadName(i).c_str())), 0u);
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -40,7 +40,7 @@ TEST(PresentAtStartTest, DevicesAreAnnouncedWithTheirPositionsDuringTheStartOnTh
 
 TEST(PresentAtStartTest, AHandlerSetAfterTheStartHearsNothingOfTheDevicesAlreadyThere)
 {
-    ASSERT_NE(Plug(Spec(JoystickDescriptor())), 0u);
+    ASSERT_NE(Plug(Description(JoystickDescriptor())), 0u);
     ASSERT_EQ(KvHRInitialize(), 0u);
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
@@ -53,7 +53,7 @@ TEST(PresentAtStartTest, AHandlerSetAfterTheStartHearsNothingOfTheDevicesAlready
 TEST(PresentAtStartTest, OfTwentyInterfacesOnlyTheFirstSixteenAreOpened)
 {
     for (int i = 0; i < 20; ++i)
-        ASSERT_NE(Plug(Spec(JoystickDescriptor(), PadName(i).c_str())), 0u);
+        ASSERT_NE(Plug(Description(JoystickDescriptor(), PadName(i).c_str())), 0u);
     LogCapture log;
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
@@ -79,7 +79,7 @@ TEST(PresentAtStartTest, PositionsHoldAcrossUpdatesAndANewcomerTakesTheNextFreeO
 {
     uint32_t ids[3];
     for (int i = 0; i < 3; ++i)
-        ids[i] = Plug(Spec(JoystickDescriptor(), PadName(i).c_str()));
+        ids[i] = Plug(Description(JoystickDescriptor(), PadName(i).c_str()));
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -92,7 +92,7 @@ TEST(PresentAtStartTest, PositionsHoldAcrossUpdatesAndANewcomerTakesTheNextFreeO
     EXPECT_EQ(Narrow(DeviceName(2)), PadName(2));
 
     // The search for a slot starts after the last one it began from: position 3, not the freed 0.
-    ASSERT_NE(Plug(Spec(JoystickDescriptor(), "Newcomer")), 0u);
+    ASSERT_NE(Plug(Description(JoystickDescriptor(), "Newcomer")), 0u);
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(Announced(recorder, NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{0, 1, 2, 3}));
     EXPECT_EQ(Narrow(DeviceName(3)), "Newcomer");
@@ -106,12 +106,12 @@ TEST(PresentAtStartTest, PositionsHoldAcrossUpdatesAndANewcomerTakesTheNextFreeO
 // next device takes 2, and the start moves to 1 (one past where it began, not past the slot taken).
 TEST(PresentAtStartTest, TheSearchStartAdvancesByOneFromWhereItBeganAfterWrapping)
 {
-    Plug(Spec(JoystickDescriptor(), "Stays A"));
-    Plug(Spec(JoystickDescriptor(), "Stays B"));
+    Plug(Description(JoystickDescriptor(), "Stays A"));
+    Plug(Description(JoystickDescriptor(), "Stays B"));
     ASSERT_EQ(KvHRInitialize(), 0u);
     for (int i = 2; i < 64; ++i)
     {
-        const uint32_t id = Plug(Spec(JoystickDescriptor()));
+        const uint32_t id = Plug(Description(JoystickDescriptor()));
         ASSERT_EQ(KvHRUpdateHidDevicesList(), 0u);
         ASSERT_EQ(DevicesList().back(), static_cast<uint32_t>(i));
         Machine::Instance().UnplugDevice(id, winport::machine::Removal::Surprise);
@@ -119,11 +119,11 @@ TEST(PresentAtStartTest, TheSearchStartAdvancesByOneFromWhereItBeganAfterWrappin
     }
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
-    const uint32_t x = Plug(Spec(JoystickDescriptor(), "X"));
+    const uint32_t x = Plug(Description(JoystickDescriptor(), "X"));
     ASSERT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0, 1, 2}));
     Machine::Instance().UnplugDevice(x, winport::machine::Removal::Surprise);
-    Plug(Spec(JoystickDescriptor(), "Y"));
+    Plug(Description(JoystickDescriptor(), "Y"));
     ASSERT_EQ(KvHRUpdateHidDevicesList(), 0u);
     // Y's search starts at 1: 1 is taken, 2 is free again.
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0, 1, 2}));
@@ -134,9 +134,9 @@ TEST(PresentAtStartTest, TheSearchStartAdvancesByOneFromWhereItBeganAfterWrappin
 
 TEST(PresentAtStartTest, PathsThatDifferOnlyInLetterCaseNameOneDevice)
 {
-    HidDeviceDescription upper = Spec(JoystickDescriptor(), "Upper");
+    HidDeviceDescription upper = Description(JoystickDescriptor(), "Upper");
     upper.instanceKey = "1A2B3C4D";
-    HidDeviceDescription lower = Spec(JoystickDescriptor(), "Lower");
+    HidDeviceDescription lower = Description(JoystickDescriptor(), "Lower");
     lower.instanceKey = "1a2b3c4d";
     ASSERT_NE(Plug(upper), 0u);
     ASSERT_NE(Plug(lower), 0u);
@@ -153,9 +153,9 @@ TEST(PresentAtStartTest, PathsThatDifferOnlyInLetterCaseNameOneDevice)
 
 TEST(PresentAtStartTest, DevicesTheSystemOwnsOrThatFailToOpenNeverReachTheApplication)
 {
-    const uint32_t refused = Plug(Spec(JoystickDescriptor(), "Refused"));
+    const uint32_t refused = Plug(Description(JoystickDescriptor(), "Refused"));
     Machine::Instance().SetOpenFailure(refused, ERROR_ACCESS_DENIED);
-    Plug(Spec(JoystickDescriptor(), "Pad"));
+    Plug(Description(JoystickDescriptor(), "Pad"));
     LogCapture log;
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
@@ -206,9 +206,9 @@ TEST(PresentAtStartTest, WithoutDevicesTheListIsEmptyAndQueriesOfPositionsAnswer
 
 TEST(PresentAtStartTest, TheMakersVirtualDeviceIsRecognisedByVendorAndProduct)
 {
-    Plug(Spec(JoystickDescriptor(), "Virtual", KVHR_MAKER_VENDOR_ID, KVHR_MAKER_VIRTUAL_PRODUCT_ID));
-    Plug(Spec(JoystickDescriptor(), "Same vendor", KVHR_MAKER_VENDOR_ID, 0x0001));
-    Plug(Spec(JoystickDescriptor(), "Same product", 0x1234, KVHR_MAKER_VIRTUAL_PRODUCT_ID));
+    Plug(Description(JoystickDescriptor(), "Virtual", KVHR_MAKER_VENDOR_ID, KVHR_MAKER_VIRTUAL_PRODUCT_ID));
+    Plug(Description(JoystickDescriptor(), "Same vendor", KVHR_MAKER_VENDOR_ID, 0x0001));
+    Plug(Description(JoystickDescriptor(), "Same product", 0x1234, KVHR_MAKER_VIRTUAL_PRODUCT_ID));
     ASSERT_EQ(KvHRInitialize(), 0u);
     const uint8_t expected[] = {1, 0, 0};
     for (uint32_t pos = 0; pos < 3; ++pos)
@@ -222,7 +222,7 @@ TEST(PresentAtStartTest, TheMakersVirtualDeviceIsRecognisedByVendorAndProduct)
 
 TEST(PresentAtStartTest, UpdatesWorkBeforeTheStartAndTheStartKeepsTheDevicesAlreadyOpen)
 {
-    Plug(Spec(JoystickDescriptor(), "Early"));
+    Plug(Description(JoystickDescriptor(), "Early"));
     KvNotificationRecorder recorder;
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);

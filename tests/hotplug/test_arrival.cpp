@@ -28,7 +28,7 @@ TEST(ArrivalTest, WithNoInstallPendingADeviceIsAnnouncedOnceItsTimerHasFired)
     TimedRecorder recorder;
     Library library(recorder);
     const auto plugged = std::chrono::steady_clock::now();
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
 
     const auto events = recorder.Events();
@@ -46,7 +46,7 @@ TEST(ArrivalTest, ADeviceInstallingForThreeSecondsIsTakenInOnlyAfterTheInstallat
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t id = Plug(Installing(Spec(JoystickDescriptor())));
+    const uint32_t id = Plug(Installing(Description(JoystickDescriptor())));
     // Several re-checks pass while the installation runs, three seconds of it on the machine clock.
     EXPECT_FALSE(
         WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(500)));
@@ -68,8 +68,8 @@ TEST(ArrivalTest, PastTenSecondsOfPendingInstallationsAReadyDeviceIsTakenIn)
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t installing = Plug(Installing(Spec(JoystickDescriptor())));
-    Plug(Spec(JoystickDescriptor(), "Ready pad", 0x1111, 0x2222));
+    const uint32_t installing = Plug(Installing(Description(JoystickDescriptor())));
+    Plug(Description(JoystickDescriptor(), "Ready pad", 0x1111, 0x2222));
     EXPECT_FALSE(
         WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
     PassInstallWaitLimit();
@@ -102,8 +102,8 @@ TEST(ArrivalTest, AnInstallProblemKeepsTheDeviceOutWithItsProblemNumberLogged)
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t blocker = Plug(Installing(Spec(JoystickDescriptor())));
-    const uint32_t broken = Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    const uint32_t blocker = Plug(Installing(Description(JoystickDescriptor())));
+    const uint32_t broken = Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     ASSERT_TRUE(
         Machine::Instance().SetDevNodeStatus(broken, DN_HAS_PROBLEM | DN_DRIVER_LOADED | DN_STARTED, 0x1C));
     PassInstallWaitLimit();
@@ -122,8 +122,8 @@ TEST(ArrivalTest, AFailedInstallationReleasesTheWaitAndTheOtherArrivalsAreTakenI
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t failing = Plug(Installing(Spec(JoystickDescriptor())));
-    Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    const uint32_t failing = Plug(Installing(Description(JoystickDescriptor())));
+    Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     EXPECT_FALSE(
         WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
     ASSERT_TRUE(Machine::Instance().FinishInstall(failing, false));
@@ -137,8 +137,8 @@ TEST(ArrivalTest, TwoDevicesArrivingTogetherAreAnnouncedOnceEach)
     TimedRecorder recorder;
     Library library(recorder);
     const size_t enumerationsBefore = log.CountContaining(kEnumerating);
-    Plug(Spec(JoystickDescriptor()));
-    Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    Plug(Description(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     // Two parked records, two take-ins: the second finds nothing new.
     ASSERT_TRUE(WaitUntil([&] { return log.CountContaining(kEnumerating) >= enumerationsBefore + 2; }));
     EXPECT_EQ(recorder.Positions(NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{0, 1}));
@@ -150,7 +150,7 @@ TEST(ArrivalTest, AnInterfaceArrivingTwiceIsAnnouncedOnce)
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(Machine::Instance().AnnounceArrival(id)); // before the take-in: a second parked record
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     const size_t enumerations = log.CountContaining(kEnumerating);
@@ -201,12 +201,12 @@ TEST(ArrivalTest, ABusyTableSendsTheArrivalRoundAgainAndLosesNothing)
     TimedRecorder recorder;
     Library library(recorder);
     TableHolder holder(recorder);
-    const uint32_t first = Plug(Installing(Spec(JoystickDescriptor())));
+    const uint32_t first = Plug(Installing(Description(JoystickDescriptor())));
     KvHRSetNotificationHandler(&TableHolder::Handler, &holder);
     std::thread application([] { EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u); });
     ASSERT_TRUE(holder.WaitHolding());
     ASSERT_TRUE(Machine::Instance().FinishInstall(first));
-    Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     // Its timer fires while the table is held: the take-in does not wait, the record goes round again.
     EXPECT_FALSE(
         WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 1; }, std::chrono::milliseconds(400)));
@@ -222,14 +222,14 @@ TEST(ArrivalTest, ARemovalBeforeTheTakeInDropsTheParkedRecordAndAnnouncesNothing
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t id = Plug(Installing(Spec(JoystickDescriptor())));
+    const uint32_t id = Plug(Installing(Description(JoystickDescriptor())));
     const WString path = Machine::Instance().InterfacePaths(id)[0];
     const size_t enumerations = log.CountContaining(kEnumerating);
     ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Surprise));
     EXPECT_EQ(log.CountContaining(u"Device timer removed for " + path), 1u);
     // The background update runs and finds nothing to remove.
     ASSERT_TRUE(WaitUntil([&] { return log.CountContaining(kEnumerating) > enumerations; }));
-    Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     EXPECT_EQ(recorder.Events().size(), 1u);
     EXPECT_EQ(FailedChecks(log), "");
@@ -242,7 +242,8 @@ TEST(ArrivalTest, AFullTimerTableLosesTheArrivalUntilTheNextUpdate)
     Library library(recorder);
     std::vector<uint32_t> ids;
     for (int i = 0; i < 33; ++i)
-        ids.push_back(Plug(Installing(Spec(JoystickDescriptor(), nullptr, 0x1000, static_cast<USHORT>(i)))));
+        ids.push_back(
+            Plug(Installing(Description(JoystickDescriptor(), nullptr, 0x1000, static_cast<USHORT>(i)))));
     EXPECT_EQ(log.CountContaining(u"ASSERT(pos != -1) failed in \"KvDevNotifications\""), 1u);
     for (uint32_t id : ids)
         ASSERT_TRUE(Machine::Instance().FinishInstall(id));

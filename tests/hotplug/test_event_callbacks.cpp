@@ -53,7 +53,7 @@ TEST(EventCallbackTest, AnArrivalHandlerSwitchesPollingOnForTheDeviceJustAnnounc
     PollOnArrival handler;
     KvHRSetNotificationHandler(&PollOnArrival::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(handler.events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     EXPECT_EQ(handler.callbackStatus, 0u);
     EXPECT_EQ(handler.pollStatus, 0u);
@@ -71,7 +71,7 @@ TEST(EventCallbackTest, ARemovalHandlerOnTheMessageThreadStopsTheLibrary)
     StopOnRemoval handler;
     KvHRSetNotificationHandler(&StopOnRemoval::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(handler.events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     // The query-remove reaches the handle's registration: removed and announced on the message thread.
     ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Orderly));
@@ -80,7 +80,7 @@ TEST(EventCallbackTest, ARemovalHandlerOnTheMessageThreadStopsTheLibrary)
 
     // Stopped: a new device is no longer heard of, until the next start lists it.
     const size_t heard = log.CountContaining(u"DeviceInterface Notification!");
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     EXPECT_EQ(log.CountContaining(u"DeviceInterface Notification!"), heard);
     ASSERT_EQ(KvHRInitialize(), 0u);
     EXPECT_EQ(handler.events.Positions(NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{0, 1}));
@@ -95,7 +95,7 @@ TEST(EventCallbackTest, ARemovalHandlerOnABackgroundUpdateStopsTheLibraryOnceThe
     StopOnRemoval handler;
     KvHRSetNotificationHandler(&StopOnRemoval::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(handler.events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     // After a restart the device's handle is no longer registered: only the interface's removal and its
     // background update take it out.

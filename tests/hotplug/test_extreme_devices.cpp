@@ -44,8 +44,8 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
     // No inputs at all: one output byte.
     {
         ValueRecorder values;
-        const uint32_t id = Plug(
-            Spec(Collection({0x09, 0x30, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01, 0x91, 0x02})));
+        const uint32_t id = Plug(Description(
+            Collection({0x09, 0x30, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01, 0x91, 0x02})));
         const uint32_t pos = TakeInPolled(recorder, id, values, ++added);
         EXPECT_TRUE(Capabilities(pos).empty());
         StopReader(pos);
@@ -59,7 +59,7 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
           Collection({0x09, 0x30, 0x15, 0x05, 0x25, 0x05, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02})})
     {
         ValueRecorder values;
-        const uint32_t id = Plug(Spec(descriptor));
+        const uint32_t id = Plug(Description(descriptor));
         const uint32_t pos = TakeInPolled(recorder, id, values, ++added);
         ASSERT_EQ(Capabilities(pos).size(), 1u);
         ASSERT_TRUE(Send(id, {0x00, 0x7F}));
@@ -73,7 +73,7 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
         ValueRecorder values;
         const Bytes descriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x02, 0x15, 0x00,
                                   0x26, 0xFF, 0x00, 0x75, 0x08, 0x96, 0xFF, 0x0F, 0x81, 0x02, 0xC0};
-        const uint32_t id = Plug(Spec(descriptor));
+        const uint32_t id = Plug(Description(descriptor));
         TakeInPolled(recorder, id, values, ++added);
         Bytes report(4096, 0x5A);
         report[0] = 0;
@@ -89,7 +89,7 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
             body.insert(body.end(), {0x85, static_cast<uint8_t>(reportId), 0x09, 0x30, 0x15, 0x00, 0x26, 0xFF,
                                      0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02});
         ValueRecorder values;
-        const uint32_t id = Plug(Spec(Collection(body)));
+        const uint32_t id = Plug(Description(Collection(body)));
         const uint32_t pos = TakeInPolled(recorder, id, values, ++added);
         EXPECT_EQ(Capabilities(pos).size(), 255u);
         ASSERT_TRUE(Send(id, {0x07, 0x42}));
@@ -104,9 +104,9 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
     // 300 buttons in one range.
     {
         ValueRecorder values;
-        const uint32_t id =
-            Plug(Spec(Collection({0x05, 0x09, 0x19, 0x01, 0x2A, 0x2C, 0x01, 0x15, 0x00, 0x25, 0x01, 0x75,
-                                  0x01, 0x96, 0x2C, 0x01, 0x81, 0x02, 0x75, 0x04, 0x95, 0x01, 0x81, 0x03})));
+        const uint32_t id = Plug(Description(
+            Collection({0x05, 0x09, 0x19, 0x01, 0x2A, 0x2C, 0x01, 0x15, 0x00, 0x25, 0x01, 0x75,
+                        0x01, 0x96, 0x2C, 0x01, 0x81, 0x02, 0x75, 0x04, 0x95, 0x01, 0x81, 0x03})));
         const uint32_t pos = TakeInPolled(recorder, id, values, ++added);
         EXPECT_EQ(Capabilities(pos).size(), 300u);
         Bytes report(39, 0);
@@ -129,9 +129,9 @@ TEST(ExtremeDevicesTest, AFloodingDeviceLeavesANormalOneItsLatency)
     TimedRecorder recorder;
     Library library(recorder);
     ValueRecorder floodValues, normalValues;
-    const uint32_t flood = Plug(Spec(JoystickDescriptor()));
+    const uint32_t flood = Plug(Description(JoystickDescriptor()));
     TakeInPolled(recorder, flood, floodValues, 1);
-    const uint32_t normal = Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    const uint32_t normal = Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     TakeInPolled(recorder, normal, normalValues, 2);
 
     std::atomic<bool> stop{false};

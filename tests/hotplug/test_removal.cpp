@@ -38,7 +38,7 @@ uint32_t PlugPolled(RemovalWitness& witness, ValueRecorder& values)
     witness.values = &values;
     KvHRSetNotificationHandler(&RemovalWitness::Handler, &witness);
     EXPECT_EQ(KvHRInitialize(), 0u);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     EXPECT_TRUE(witness.events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
     EXPECT_EQ(KvHRSetPolling(0, 1), 0u);
@@ -108,7 +108,7 @@ TEST(RemovalTest, AFailedQueryRemoveAndACustomEventLeaveTheDeviceInPlace)
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     const WString path = Machine::Instance().InterfacePaths(id)[0];
 
@@ -127,13 +127,13 @@ TEST(RemovalTest, ADeviceThatLeavesAndComesBackTakesTheNextPositionFromWhereTheS
 {
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t a = Plug(Spec(JoystickDescriptor()));
+    const uint32_t a = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
-    Plug(Spec(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 2));
     ASSERT_TRUE(Machine::Instance().UnplugDevice(a, Removal::Surprise));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_REMOVED, 1));
-    Plug(Spec(JoystickDescriptor()));
+    Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 3));
     EXPECT_EQ(recorder.Positions(NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{0, 1, 2}));
     EXPECT_EQ(recorder.Positions(NOTIF_DEVICE_REMOVED), (std::vector<uint32_t>{0}));
@@ -145,7 +145,7 @@ TEST(RemovalTest, AfterARestartADeviceIsRemovedThroughItsInterfaceAlone)
     LogCapture log;
     TimedRecorder recorder;
     Library library(recorder);
-    const uint32_t id = Plug(Spec(JoystickDescriptor()));
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     KvHRUnInitialize();
     ASSERT_EQ(KvHRInitialize(), 0u);

@@ -171,7 +171,7 @@ TEST(HotplugStormTest, DevicesComeAndGoUnderLoadAndEveryAdditionIsMatchedByOneRe
     auto description = [&](int k)
     {
         HidDeviceDescription d =
-            Spec(JoystickDescriptor(), nullptr, 0x2000, static_cast<USHORT>(k % kPoolSize));
+            Description(JoystickDescriptor(), nullptr, 0x2000, static_cast<USHORT>(k % kPoolSize));
         return d;
     };
     for (int offered = 0; std::chrono::steady_clock::now() < end; ++round)
