@@ -2,6 +2,10 @@
 #pragma once
 
 #include "KvDevNotifications.h"
+extern "C"
+{
+#include <hidsdi.h>
+}
 #include "KvTestSupport.h"
 
 #include <machine/DesktopControl.h>
@@ -15,6 +19,14 @@
 namespace notif_test
 {
 namespace machine = winport::machine;
+
+// The HID interface class, as the system names it.
+inline GUID HidInterfaceClass()
+{
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    return guid;
+}
 
 struct Heard
 {

@@ -66,7 +66,7 @@ TEST_F(NotificationWindow, InterfaceEventsReachTheCallbackOnTheMessageThread)
 {
     CKvDevNotifications notif;
     notif.Initialize();
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
 
     const uint32_t device = PlugGamePad(); // the arrival is sent: it has been handled when the plug returns
@@ -93,7 +93,7 @@ TEST_F(NotificationWindow, OnlyDeviceEventsWithARecordReachACallback)
 {
     CKvDevNotifications notif;
     notif.Initialize();
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
     const HWND hWnd = FindNotifyWindow();
     DEV_BROADCAST_DEVICEINTERFACE_W record = {};
@@ -244,7 +244,7 @@ TEST_F(NotificationWindow, StopEndsTheThreadAndTheWindowDropsTheRegistrationsAnd
     const int handlesBefore = machine::Machine::Instance().QueryOpenResources().HandleCount();
     CKvDevNotifications notif;
     notif.Initialize();
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
     const uint32_t device = PlugGamePad();
     const HANDLE file = OpenDevice(device);
@@ -268,7 +268,7 @@ TEST_F(NotificationWindow, StopEndsTheThreadAndTheWindowDropsTheRegistrationsAnd
     // A new start makes a new window under the same class; the interface class is registered again.
     notif.Initialize();
     ASSERT_NE(FindNotifyWindow(), nullptr);
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
     EXPECT_EQ(m_log.CountContaining(u"ASSERT(m_notificationsGuid == GUID_NULL)"), 1u);
     PlugGamePad();
@@ -297,7 +297,7 @@ TEST_F(NotificationWindow, AStopWaitsForTheEventBeingHandled)
 {
     CKvDevNotifications notif;
     notif.Initialize();
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
     std::promise<void> entered;
     const size_t registered = m_desktopBefore.deviceNotifications + 1;
@@ -326,7 +326,7 @@ TEST_F(NotificationWindow, AStopThatOutlastsItsWaitGoesOnAndTheThreadEndsAfterTh
     {
         CKvDevNotifications notif;
         notif.Initialize();
-        notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+        notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                    &m_context);
         const HWND hWnd = FindNotifyWindow();
         Recorder::Instance().SetHook(
@@ -360,7 +360,7 @@ TEST_F(NotificationWindow, AStopFromInsideAnEventDoesNotWaitForItsOwnThread)
 {
     CKvDevNotifications notif;
     notif.Initialize();
-    notif.RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif.RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                &m_context);
     std::atomic<bool> stillInitialized{true};
     Recorder::Instance().SetHook(
@@ -391,7 +391,7 @@ TEST_F(NotificationWindow, DestroyingTheObjectWaitsForAStoppedThreadStillInItsCo
     alignas(CKvDevNotifications) static unsigned char storage[sizeof(CKvDevNotifications)];
     CKvDevNotifications* notif = new (storage) CKvDevNotifications; // outlives its destruction, as a global
     notif->Initialize();
-    notif->RegisterDeviceInterfaceNotifications(machine::kHidInterfaceClass, &Recorder::OnInterface,
+    notif->RegisterDeviceInterfaceNotifications(HidInterfaceClass(), &Recorder::OnInterface,
                                                 &m_context);
     std::promise<void> lockHeld;
     std::promise<void> releaseLock;
