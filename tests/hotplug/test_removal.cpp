@@ -91,6 +91,8 @@ TEST(RemovalTest, ASurpriseRemovalOfAPolledDeviceDeliversTheLastReportOnceMoreAn
     const uint32_t id = PlugPolled(witness, values);
     const int threads = RunningThreads();
     const auto first = values.Last().values;
+    // The reader's next read is in flight when the device goes.
+    ASSERT_TRUE(WaitUntil([&] { return Machine::Instance().GetDeviceStats(id).pendingReads == 1; }));
     ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Surprise));
 
     ExpectRemovedOnceAndQuiet(witness, values, log, threads);

@@ -185,7 +185,13 @@ DeviceStats PlugAndPlay::Stats(uint32_t id) const
     if (device == nullptr)
         return DeviceStats{};
     std::lock_guard<std::mutex> guard(device->lock);
-    return device->stats;
+    DeviceStats stats = device->stats;
+    stats.pendingReads = 0;
+    for (const auto& iface : device->interfaces)
+        for (const auto& weak : iface->files)
+            if (auto file = weak.lock(); file && !file->closed)
+                stats.pendingReads += static_cast<int>(file->pending.size());
+    return stats;
 }
 
 } // namespace winport::devices
