@@ -42,6 +42,9 @@ CKvLifecycleGate lifecycleGate;
 
 namespace
 {
+// How long the last detach waits for the device table's background updates.
+const DWORD kBackgroundUpdateWaitMs = 5000;
+
 DWORD Start()
 {
     hidDeviceMgmt.Initialize();
@@ -52,6 +55,22 @@ DWORD Start()
 DWORD UpdateDevices()
 {
     return hidDeviceMgmt.UpdateHidDevicesList();
+}
+
+// An interface removal's update takes the start/stop gate, as KvHRUpdateHidDevicesList does: a stop asked
+// for from one of its device events then waits until the table is let go (the stop waits for the message
+// thread, which may be waiting for the table).
+DWORD RunBackgroundUpdate()
+{
+    return lifecycleGate.Run(&UpdateDevices, "CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc");
+}
+
+DWORD Start()
+{
+    hidDeviceMgmt.SetBackgroundUpdateRunner(&RunBackgroundUpdate);
+    hidDeviceMgmt.Initialize();
+    hidDirectInput.Initialize();
+    return hidFilterMgmt.Initialize();
 }
 
 // The steps both stops share.
@@ -121,6 +140,8 @@ void KeepCodeForRunningNotification()
 void DetachLast(bool processExit)
 {
     lifecycleGate.RunLast(processExit ? &StopOnProcessExit : &StopOnUnload);
+    // No interface event comes any more; updates started by earlier removals may still wait at the gate.
+    hidDeviceMgmt.WaitBackgroundUpdates(kBackgroundUpdateWaitMs);
     KeepCodeForRunningNotification();
     CLock::DeleteLockPrimitive(&dllCallLock);
 }

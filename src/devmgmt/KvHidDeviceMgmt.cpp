@@ -5,6 +5,7 @@ extern "C"
 {
 #include <hidsdi.h>
 }
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include "KvCallbackScope.h"
@@ -27,6 +28,12 @@ namespace
 {
 // How long closing every device waits for the readers, all together.
 const DWORD kCloseWaitMs = 5000;
+// An arriving interface is looked at again this often until it is taken in.
+const DWORD kArrivalRecheckMs = 100;
+// Past this wait for pending installations, an arrival is taken in as soon as its own device is ready.
+const DWORD kInstallWaitLimitMs = 10000;
+// How often the wait for background updates looks.
+const DWORD kBackgroundUpdatePollMs = 5;
 
 DWORD LastErrorOrUnidentified()
 {
@@ -43,7 +50,7 @@ bool ReadNameProperty(HDEVINFO list, SP_DEVINFO_DATA* info, DWORD property, LPWS
 
 CKvHidDeviceMgmt::CKvHidDeviceMgmt()
     : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(), m_notifHandler(nullptr),
-      m_notifContext(nullptr), m_nextPos(0)
+      m_notifContext(nullptr), m_nextPos(0), m_pfnUpdateRunner(nullptr), m_backgroundUpdates(0)
 {
     CLock::CreateLockPrimitiveEx(&m_devLock, "&m_devLock", enLockTypeDefault);
     CLock::CreateLockPrimitiveEx(&m_notifLock, "&m_notifLock", enLockTypeDefault);
@@ -177,7 +184,26 @@ DWORD CKvHidDeviceMgmt::UpdateHidDevicesListTry()
 
 DWORD WINAPI CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc(LPVOID param)
 {
-    return static_cast<CKvHidDeviceMgmt*>(param)->UpdateHidDevicesList();
+    CKvHidDeviceMgmt* pThis = static_cast<CKvHidDeviceMgmt*>(param);
+    const PFN_UPDATE_RUNNER runner = pThis->m_pfnUpdateRunner;
+    const DWORD result = runner ? runner() : pThis->UpdateHidDevicesList();
+    --pThis->m_backgroundUpdates; // the last touch of the manager
+    return result;
+}
+
+bool CKvHidDeviceMgmt::WaitBackgroundUpdates(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (m_backgroundUpdates > 0)
+    {
+        if (GetTickCount() - start >= timeoutMs)
+        {
+            KvDebugLog(TEXT("CKvHidDeviceMgmt: a background update still runs"));
+            return false;
+        }
+        Sleep(kBackgroundUpdatePollMs);
+    }
+    return true;
 }
 
 // ---- The table ----
@@ -344,12 +370,133 @@ void CKvHidDeviceMgmt::AddNotification(DWORD event, DWORD value)
 
 // ---- Receivers of the notification window ----
 
-DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void*, DWORD, DEV_BROADCAST_DEVICEINTERFACE_W*)
+namespace
 {
+// A parked record's stamp is its arrival time (renewed when the table was busy); 0 = never stamped. A clock
+// below the stamp counts as past the limit, so a wrap of the 32-bit tick count never keeps a record waiting.
+bool InstallWaitTimedOut(DWORD stamp)
+{
+    const DWORD now = GetTickCount();
+    return stamp != 0 && (now < stamp || now - stamp > kInstallWaitLimitMs);
+}
+} // namespace
+
+DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void* context, DWORD event,
+                                                    DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    CKvHidDeviceMgmt* pThis = static_cast<CKvHidDeviceMgmt*>(context);
+    switch (event)
+    {
+        case DBT_DEVICEARRIVAL:
+            pThis->m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, true);
+            return 0;
+        case DBT_DEVICEREMOVECOMPLETE:
+            pThis->m_devNotifications.RemoveDeviceTimer(record);
+            pThis->StartBackgroundUpdate();
+            return 0;
+        case DEVICE_TIMER_EXPIRED:
+            if (pThis->ArrivalDue(record))
+                pThis->TakeIn(record);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+// Whether a parked arrival is to be taken in now; a record that is to wait on is parked again here.
+bool CKvHidDeviceMgmt::ArrivalDue(DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    const DWORD waitResult = CMP_WaitNoPendingInstallEvents(0);
+    if (waitResult == WAIT_OBJECT_0)
+        return true;
+    if (InstallWaitTimedOut(record->dbcc_reserved))
+    {
+        KvDebugLog(TEXT("Device notification TIMED-OUT!"));
+        if (CKvDevNotifications::IsDeviceReady(record))
+        {
+            KvDebugLog(TEXT("Device pending wait timed-out. Processing command for %ws"), record->dbcc_name);
+            return true;
+        }
+    }
+    switch (waitResult)
+    {
+        case WAIT_TIMEOUT:
+            m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, false);
+            return false;
+        case WAIT_FAILED:
+            KV_ASSERT(false);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Brings the whole table up to date if it is free at once; a busy table sends the record round again, with
+// the install wait limit started afresh.
+void CKvHidDeviceMgmt::TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    if (UpdateHidDevicesListTry() != ERROR_SUCCESS)
+        m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, true);
+}
+
+// The message thread never waits for the table on a removal: a detached thread updates it.
+void CKvHidDeviceMgmt::StartBackgroundUpdate()
+{
+    ++m_backgroundUpdates;
+    HANDLE hThread =
+        CreateThread(nullptr, 0, &CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc, this, 0, nullptr);
+    if (hThread)
+        CloseHandle(hThread);
+    else
+        --m_backgroundUpdates;
+}
+
+DWORD CKvHidDeviceMgmt::HandleDeviceChange(void* context, DWORD event, DEV_BROADCAST_HANDLE* dhp)
+{
+    CKvHidDeviceMgmt* pThis = static_cast<CKvHidDeviceMgmt*>(context);
+    CLock hold(&pThis->m_devLock, "CKvHidDeviceMgmt::HandleDeviceChange", false, true, KV_LOCK_TIMEOUT_MS);
+    const DWORD devPos = pThis->FindDeviceByNotificationHandle(dhp->dbch_hdevnotify);
+    if (devPos == INVALID_DEVICE_POS)
+    {
+        KV_ASSERT(devPos != INVALID_DEVICE_POS);
+        return 0;
+    }
+    // clang-format off
+    KV_ASSERT(pThis->m_devices[devPos]->GetDevice()->HidDevice==dhp->dbch_handle);
+    // clang-format on
+    LPCWSTR path = pThis->m_devices[devPos]->GetDevice()->devicePath;
+    switch (event)
+    {
+        case DBT_DEVICEQUERYREMOVE:
+            KvDebugLog(TEXT("Query Remove (Handle Notification): %ws"), path);
+            pThis->RemoveDevice(devPos, true);
+            break;
+        case DBT_DEVICEQUERYREMOVEFAILED:
+            KvDebugLog(TEXT("Remove failed (Handle Notification):%ws"), path);
+            KV_ASSERT(false);
+            break;
+        case DBT_DEVICEREMOVEPENDING:
+            KvDebugLog(TEXT("Remove Pending (Handle Notification):%ws"), path);
+            pThis->RemoveDevice(devPos, true);
+            break;
+        case DBT_DEVICEREMOVECOMPLETE:
+            KvDebugLog(TEXT("Remove Complete (Handle Notification):%ws"), path);
+            pThis->RemoveDevice(devPos, true);
+            break;
+        default:
+            KvDebugLog(TEXT("Unknown (Handle Notification): %ws"), path);
+            break;
+    }
     return 0;
 }
 
-DWORD CKvHidDeviceMgmt::HandleDeviceChange(void*, DWORD, DEV_BROADCAST_HANDLE*)
+DWORD CKvHidDeviceMgmt::FindDeviceByNotificationHandle(HDEVNOTIFY hNotification)
 {
-    return 0;
+    CLock hold(&m_devLock, "CKvHidDeviceMgmt::FindDeviceByNotificationHandle", false, true,
+               KV_LOCK_TIMEOUT_MS);
+    for (DWORD pos = 0; pos < MAX_HID_DEVICES; ++pos)
+        if (m_devices[pos] != nullptr && m_devices[pos]->GetDevice()->hDevNotify == hNotification)
+            return pos;
+    KV_ASSERT(false);
+    return INVALID_DEVICE_POS;
 }

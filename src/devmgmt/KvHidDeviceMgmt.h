@@ -57,13 +57,28 @@ public:
     void SetNotificationHandler(NotificationHandler handler, void* context);
     void AddNotification(DWORD event, DWORD value);
 
-    // Receivers of the notification window. Device arrival and removal handling is not built yet: the
-    // events are accepted and ignored, so the table changes only at the start and on an update.
+    // Receivers of the notification window, on its message thread. An arriving interface is parked under a
+    // device timer and taken in once no installation is pending (or, after 10000 ms, once its device is
+    // ready); an interface's removal starts a background update; a handle's query-remove, remove-pending or
+    // remove-complete closes and drops its device at once.
     static DWORD HandleDeviceInterfaceChange(void* pThis, DWORD event,
                                              DEV_BROADCAST_DEVICEINTERFACE_W* record);
-    static DWORD HandleDeviceChange(void* pThis, DWORD event, DEV_BROADCAST_HANDLE* header);
+    static DWORD HandleDeviceChange(void* pThis, DWORD event, DEV_BROADCAST_HANDLE* dhp);
+    DWORD FindDeviceByNotificationHandle(HDEVNOTIFY hNotification);
+
+    // How a background update runs: the frame passes one that lets a start or stop asked for from its
+    // device events wait until the update has let the table go. Null: the update runs directly.
+    typedef DWORD (*PFN_UPDATE_RUNNER)();
+    void SetBackgroundUpdateRunner(PFN_UPDATE_RUNNER runner) { m_pfnUpdateRunner = runner; }
+    // Waits, at most timeoutMs, until no background update started by an interface removal still runs the
+    // library's code. False when one still does.
+    bool WaitBackgroundUpdates(DWORD timeoutMs);
 
 private:
+    bool ArrivalDue(DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    void TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    void StartBackgroundUpdate();
+
     std::atomic<bool> m_bInitialized;
     KVLOCK m_devLock;
     KVLOCK m_notifLock;
@@ -74,4 +89,7 @@ private:
     DWORD m_nextPos;
     // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
     std::mutex m_handlerGuard;
+    std::atomic<PFN_UPDATE_RUNNER> m_pfnUpdateRunner;
+    // Background updates started and not yet out of the library's code.
+    std::atomic<int> m_backgroundUpdates;
 };

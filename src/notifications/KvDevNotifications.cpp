@@ -2,7 +2,21 @@
 
 #include "KvCheck.h"
 
+#include <setupapi.h>
+
 #include <cstdarg>
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+// Two Win32 codes that winport's headers do not declare yet.
+#ifndef ERROR_ALREADY_ASSIGNED
+#define ERROR_ALREADY_ASSIGNED 85L
+#endif
+#ifndef ERROR_NOT_ENOUGH_QUOTA
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
+#endif
 
 namespace
 {
@@ -11,6 +25,13 @@ const DWORD THREAD_STOP_TIMEOUT_MS = 2000;
 const DWORD RETIRED_THREAD_POLL_MS = 10;
 const size_t NAME_CHARS = 256;
 const GUID GUID_NULL = {};
+// RemoveDeviceTimer compares at most this many bytes of two records.
+const DWORD TIMER_RECORD_COMPARE_LIMIT = 1024;
+// SetupDiGetDeviceInstanceIdW's buffer, in characters.
+const DWORD INSTANCE_ID_READ_CHARS = 256;
+// Readiness: driver loaded and started, without a problem and not about to go.
+const ULONG READY_STATUS = DN_DRIVER_LOADED | DN_STARTED;
+const ULONG NOT_READY_STATUS = DN_HAS_PROBLEM | DN_WILL_BE_REMOVED;
 
 // The window procedure reads the handle table without a lock: an entry's fields are atomic, and its
 // registration handle is published after the other fields and read before them.
@@ -252,9 +273,14 @@ DWORD WINAPI CKvDevNotifications::WindowMessageThread(LPVOID pParam)
     return 0;
 }
 
-// Device timers (WM_TIMER) are served by the install-timer work; until then they go to the default.
 LRESULT CALLBACK CKvDevNotifications::NotifWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_TIMER)
+    {
+        if (CKvDevNotifications* pThis = GetWindowInstance(hWnd))
+            pThis->ProcessDeviceTimer(wParam);
+        return DefWindowProcW(hWnd, message, wParam, lParam);
+    }
     if (message != WM_DEVICECHANGE || wParam == DBT_DEVNODES_CHANGED)
         return DefWindowProcW(hWnd, message, wParam, lParam);
     CKvDevNotifications* pThis = GetWindowInstance(hWnd);
@@ -409,4 +435,242 @@ void CKvDevNotifications::RemoveWindowInstance(HWND hWnd)
             return;
         }
     }
+}
+
+// ---- Device timers ----
+
+namespace
+{
+// Equal records, the time stamps left out (they live in dbcc_reserved); at most the first 1024 bytes.
+bool SameInterfaceRecord(const DEV_BROADCAST_DEVICEINTERFACE_W* parked,
+                         const DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    if (parked->dbcc_size != record->dbcc_size)
+        return false;
+    const DWORD size = std::min<DWORD>(record->dbcc_size, TIMER_RECORD_COMPARE_LIMIT);
+    const size_t stampAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_reserved);
+    const size_t afterStamp = stampAt + sizeof(DWORD);
+    const BYTE* a = reinterpret_cast<const BYTE*>(parked);
+    const BYTE* b = reinterpret_cast<const BYTE*>(record);
+    if (size <= stampAt)
+        return std::memcmp(a, b, size) == 0;
+    return std::memcmp(a, b, stampAt) == 0 &&
+           (size <= afterStamp || std::memcmp(a + afterStamp, b + afterStamp, size - afterStamp) == 0);
+}
+} // namespace
+
+DWORD CKvDevNotifications::AddDeviceTimer(const DEV_BROADCAST_DEVICEINTERFACE_W* record, DWORD periodMs,
+                                          bool stamp)
+{
+    if (record->dbcc_size == 0)
+        return ERROR_INVALID_PARAMETER;
+    BYTE* bytes = new (std::nothrow) BYTE[record->dbcc_size];
+    if (!bytes)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    std::memcpy(bytes, record, record->dbcc_size);
+    auto* copy = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes);
+    if (stamp)
+        copy->dbcc_reserved = GetTickCount();
+
+    CLock hold(&m_hWindowAssociation, "CKvDevNotifications::AddDeviceTimer", false, true, KV_LOCK_TIMEOUT_MS);
+    int pos = -1;
+    bool bEqual = false;
+    for (int slot = 0; slot < MAX_DEVICE_TIMERS && !bEqual; ++slot)
+    {
+        const DEV_BROADCAST_DEVICEINTERFACE_W* parked = m_deviceTimers[slot];
+        if (parked && parked->dbcc_size == copy->dbcc_size && std::memcmp(parked, copy, copy->dbcc_size) == 0)
+        {
+            pos = slot;
+            bEqual = true;
+        }
+        else if (!parked && pos == -1)
+            pos = slot;
+    }
+    if (pos == -1)
+    {
+        KV_ASSERT(pos != -1);
+        hold.UnLock();
+        delete[] bytes;
+        return ERROR_NOT_ENOUGH_QUOTA;
+    }
+    SetTimer(m_wndNotif, static_cast<UINT_PTR>(pos), periodMs, nullptr);
+    if (bEqual)
+    {
+        hold.UnLock();
+        delete[] bytes;
+        return ERROR_ALREADY_ASSIGNED;
+    }
+    m_deviceTimers[pos] = copy;
+    return ERROR_SUCCESS;
+}
+
+DWORD CKvDevNotifications::RemoveDeviceTimer(const DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    CLock hold(&m_hWindowAssociation, "CKvDevNotifications::RemoveDeviceTimer", false, true,
+               KV_LOCK_TIMEOUT_MS);
+    for (int slot = 0; slot < MAX_DEVICE_TIMERS; ++slot)
+    {
+        DEV_BROADCAST_DEVICEINTERFACE_W* parked = m_deviceTimers[slot];
+        if (!parked || !SameInterfaceRecord(parked, record))
+            continue;
+        KillTimer(m_wndNotif, static_cast<UINT_PTR>(slot));
+        KvDebugLog(TEXT("Device timer removed for %ws"), record->dbcc_name);
+        delete[] reinterpret_cast<BYTE*>(parked);
+        m_deviceTimers[slot] = nullptr;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_NOT_FOUND;
+}
+
+DWORD CKvDevNotifications::ProcessDeviceTimer(UINT_PTR timerId)
+{
+    CLock hold(&m_hWindowAssociation, "CKvDevNotifications::ProcessDeviceTimer", false, true,
+               KV_LOCK_TIMEOUT_MS);
+    if (timerId >= static_cast<UINT_PTR>(MAX_DEVICE_TIMERS) || !m_deviceTimers[timerId])
+        return ERROR_INVALID_ADDRESS;
+    DEV_BROADCAST_DEVICEINTERFACE_W* record = m_deviceTimers[timerId];
+    m_deviceTimers[timerId] = nullptr;
+    KillTimer(m_wndNotif, timerId);
+    hold.UnLock();
+
+    if (m_pfnInterfaceCallback)
+        m_pfnInterfaceCallback(m_pInterfaceCallbackContext, DEVICE_TIMER_EXPIRED, record);
+    delete[] reinterpret_cast<BYTE*>(record);
+    return ERROR_SUCCESS;
+}
+
+// ---- Readiness of the device behind an interface ----
+
+void CKvDevNotifications::InterfaceNameToInstanceId(LPCWSTR interfacePath,
+                                                    WCHAR (&instanceId)[INSTANCE_ID_CHARS])
+{
+    WCHAR text[INSTANCE_ID_CHARS] = {};
+    // "\\?\" opens every interface path.
+    if (wcslen(interfacePath) > 4)
+        wcscpy_s(text, INSTANCE_ID_CHARS, interfacePath + 4);
+    // The last part names the interface class, not the device.
+    for (size_t i = wcslen(text); i >= 1; --i)
+    {
+        if (text[i] == TEXT('#'))
+        {
+            text[i] = 0;
+            break;
+        }
+    }
+    if (text[0] != 0)
+        for (WCHAR* c = text; *c; ++c)
+            if (*c == TEXT('#'))
+                *c = TEXT('\\');
+    _wcsupr(text);
+    wcsncpy_s(instanceId, INSTANCE_ID_CHARS, text, INSTANCE_ID_CHARS);
+}
+
+DEVINST CKvDevNotifications::GetInstanceIdForDeviceNotification(const DEV_BROADCAST_DEVICEINTERFACE_W* dip)
+{
+    KV_ASSERT(wcslen(dip->dbcc_name) > 4);
+    WCHAR wanted[INSTANCE_ID_CHARS];
+    InterfaceNameToInstanceId(dip->dbcc_name, wanted);
+    HDEVINFO hinfoset =
+        SetupDiGetClassDevsW(&dip->dbcc_classguid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (!hinfoset || hinfoset == INVALID_HANDLE_VALUE)
+    {
+        KV_ASSERT(hinfoset && hinfoset != INVALID_HANDLE_VALUE);
+        if (hinfoset == INVALID_HANDLE_VALUE)
+            KvDebugLog(TEXT("GetInstanceIdForDeviceNotification: Could not get devices!"));
+        return 0;
+    }
+    DEVINST devInst = 0;
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; devInst == 0 && SetupDiEnumDeviceInfo(hinfoset, i, &info); ++i)
+    {
+        WCHAR id[INSTANCE_ID_READ_CHARS];
+        if (!SetupDiGetDeviceInstanceIdW(hinfoset, &info, id, INSTANCE_ID_READ_CHARS, nullptr))
+        {
+            KV_ASSERT(false);
+            continue;
+        }
+        if (wcscmp(id, wanted) == 0)
+            devInst = info.DevInst;
+    }
+    SetupDiDestroyDeviceInfoList(hinfoset);
+    return devInst;
+}
+
+DWORD CKvDevNotifications::GetInstallStateForDeviceNotification(const DEV_BROADCAST_DEVICEINTERFACE_W* dip)
+{
+    DWORD state = CM_INSTALL_STATE_FINISH_INSTALL;
+    KV_ASSERT(wcslen(dip->dbcc_name) > 4);
+    WCHAR wanted[INSTANCE_ID_CHARS];
+    InterfaceNameToInstanceId(dip->dbcc_name, wanted);
+    HDEVINFO hinfoset =
+        SetupDiGetClassDevsW(&dip->dbcc_classguid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    bool bFound = false;
+    if (!hinfoset || hinfoset == INVALID_HANDLE_VALUE)
+    {
+        KV_ASSERT(hinfoset && hinfoset != INVALID_HANDLE_VALUE);
+        if (hinfoset == INVALID_HANDLE_VALUE)
+        {
+            KvDebugLog(TEXT("GetInstanceIdForDeviceNotification: Could not get devices!"));
+            return GetLastError();
+        }
+        KV_ASSERT(bFound);
+        return state;
+    }
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; !bFound && SetupDiEnumDeviceInfo(hinfoset, i, &info); ++i)
+    {
+        WCHAR id[INSTANCE_ID_READ_CHARS];
+        BOOL bRes = SetupDiGetDeviceInstanceIdW(hinfoset, &info, id, INSTANCE_ID_READ_CHARS, nullptr);
+        if (!bRes)
+        {
+            KV_ASSERT(bRes);
+            continue;
+        }
+        if (wcscmp(id, wanted) != 0)
+            continue;
+        bFound = true;
+        bRes = SetupDiGetDeviceRegistryPropertyW(hinfoset, &info, SPDRP_INSTALL_STATE, nullptr,
+                                                 reinterpret_cast<PBYTE>(&state), sizeof state, nullptr);
+        if (!bRes)
+        {
+            KV_ASSERT(bRes);
+            state = CM_INSTALL_STATE_FINISH_INSTALL;
+        }
+    }
+    KV_ASSERT(bFound);
+    SetupDiDestroyDeviceInfoList(hinfoset);
+    return state;
+}
+
+bool CKvDevNotifications::IsDeviceReady(const DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    const DEVINST devInst = GetInstanceIdForDeviceNotification(record);
+    if (devInst == 0)
+    {
+        KV_ASSERT(devInst != 0);
+        return false;
+    }
+    ULONG status = 0;
+    ULONG problem = 0;
+    const CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
+    const DWORD installState = GetInstallStateForDeviceNotification(record);
+    KvDebugLog(TEXT("IsDeviceReady install: 0x%08X   status: 0x%08X   problem: 0x%08X  (%ws)"), installState,
+               status, problem, record->dbcc_name);
+    if (result != CR_SUCCESS)
+    {
+        KV_ASSERT(result == CR_SUCCESS);
+        return false;
+    }
+    if (status & DN_HAS_PROBLEM)
+    {
+        KvDebugLog(TEXT("IsDeviceReady: Device install problem: 0x%08X\n"), problem);
+        return false;
+    }
+    if ((status & READY_STATUS) != READY_STATUS || (status & NOT_READY_STATUS) != 0 ||
+        installState != CM_INSTALL_STATE_INSTALLED)
+        return false;
+    KvDebugLog(TEXT("Device READY!"));
+    return true;
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <dbt.h>
 
 #include "KvCommon.h"
@@ -46,6 +47,8 @@ public:
     static const int MAX_HANDLE_NOTIFICATIONS = 64;
     static const int MAX_DEVICE_TIMERS = 32;
     static const int MAX_WINDOW_ASSOCIATIONS = 8;
+    // A device instance id with its terminator.
+    static const size_t INSTANCE_ID_CHARS = 260;
 
     CKvDevNotifications();
     // Stops the object if it is still started, waits (at most 2000 ms) for a stopped message thread that is
@@ -73,6 +76,24 @@ public:
     // 0, or ERROR_INVALID_HANDLE (6) for a null or invalid registration handle (nothing is called then).
     // Handle registrations come and go on any thread, the message thread included (inside an event).
     DWORD UnregisterDeviceHandleNotification(HDEVNOTIFY hNotification);
+
+    // Device timers: up to 32 parked copies of interface records, each under a one-shot window timer whose id
+    // is its slot. Called on the message thread; the table is guarded by "&m_hWindowAssociation", which is
+    // let go before the interface callback runs, so the callback may park and remove records freely.
+    // With stamp set the copy's dbcc_reserved takes GetTickCount(); an equal record already parked (stamp
+    // included) has its timer restarted (ERROR_ALREADY_ASSIGNED).
+    DWORD AddDeviceTimer(const DEV_BROADCAST_DEVICEINTERFACE_W* record, DWORD periodMs, bool stamp);
+    // Drops the first parked copy equal to the record when the stamps are left out.
+    DWORD RemoveDeviceTimer(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    // A timer fired: its record leaves the table and is lent to the interface callback
+    // (DEVICE_TIMER_EXPIRED).
+    DWORD ProcessDeviceTimer(UINT_PTR timerId);
+
+    // Readiness of the device behind an interface record.
+    static void InterfaceNameToInstanceId(LPCWSTR interfacePath, WCHAR (&instanceId)[INSTANCE_ID_CHARS]);
+    static DEVINST GetInstanceIdForDeviceNotification(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    static DWORD GetInstallStateForDeviceNotification(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    static bool IsDeviceReady(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
 
     // The window associations, under "&m_hWindowAssociation".
     static void AssociateWindowInstance(HWND hWnd, CKvDevNotifications* pInstance);

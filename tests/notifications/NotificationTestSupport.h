@@ -2,9 +2,11 @@
 #pragma once
 
 #include "KvDevNotifications.h"
-#include "KvTestSupport.h"
-
+extern "C"
+{
 #include <hidsdi.h>
+}
+#include "KvTestSupport.h"
 
 #include <machine/DesktopControl.h>
 #include <machine/Machine.h>

@@ -70,6 +70,13 @@ public:
     }
     // Makes CreateFileW on the device's interfaces fail with error (0: open normally again).
     bool SetOpenFailure(uint32_t id, DWORD error) { return Devices().SetOpenFailure(id, error); }
+    // Broadcasts DBT_DEVICEARRIVAL again for each interface of a present device, as when the system
+    // reports an interface twice. False for an unknown or removed device.
+    bool AnnounceArrival(uint32_t id) { return Devices().AnnounceArrival(id); }
+    // Sends a handle event (DBT_DEVICEQUERYREMOVEFAILED, DBT_CUSTOMEVENT, ...) to every open handle of the
+    // device that is registered for notifications; the device stays as it is. Returns the number of open
+    // handles the event was sent for.
+    int SendHandleEvent(uint32_t id, DWORD dbtEvent) { return Devices().SendHandleEvent(id, dbtEvent); }
     std::vector<std::u16string> InterfacePaths(uint32_t id) const { return Devices().InterfacePaths(id); }
     DeviceStats GetDeviceStats(uint32_t id) const { return Devices().Stats(id); }
 

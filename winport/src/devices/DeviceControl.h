@@ -26,6 +26,8 @@ public:
     virtual int PendingInstalls() const = 0;
     virtual bool SetDevNodeStatus(uint32_t id, ULONG status, ULONG problem) = 0;
     virtual bool SetOpenFailure(uint32_t id, DWORD error) = 0;
+    virtual bool AnnounceArrival(uint32_t id) = 0;
+    virtual int SendHandleEvent(uint32_t id, DWORD dbtEvent) = 0;
     virtual std::vector<std::u16string> InterfacePaths(uint32_t id) const = 0;
     virtual DeviceStats Stats(uint32_t id) const = 0;
 

@@ -44,6 +44,7 @@ struct DeviceStats
     int openHandles = 0;         // file handles open on the device's interfaces
     uint64_t reportsSent = 0;    // input reports the machine accepted
     uint64_t reportsDropped = 0; // reports lost because a handle's queue was full
+    int pendingReads = 0;        // reads waiting for a report, over every open handle
 };
 
 } // namespace winport::devices

@@ -135,6 +135,36 @@ bool PlugAndPlay::Unplug(uint32_t id, Removal how)
     return true;
 }
 
+bool PlugAndPlay::AnnounceArrival(uint32_t id)
+{
+    HidDevice* device = devices_.Find(id);
+    if (device == nullptr)
+        return false;
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
+        if (!device->present)
+            return false;
+    }
+    for (const auto& iface : device->interfaces) // fixed at the plug
+        user32::BroadcastInterfaceArrival(kHidInterfaceClass, iface->path.c_str());
+    return true;
+}
+
+int PlugAndPlay::SendHandleEvent(uint32_t id, DWORD dbtEvent)
+{
+    std::vector<HANDLE> handles;
+    HidDevice* device = devices_.Find(id);
+    if (device == nullptr)
+        return 0;
+    {
+        std::lock_guard<std::mutex> guard(device->lock);
+        handles = OpenHandlesLocked(*device);
+    }
+    for (HANDLE handle : handles)
+        user32::BroadcastHandleEvent(handle, dbtEvent);
+    return static_cast<int>(handles.size());
+}
+
 bool PlugAndPlay::SetOpenFailure(uint32_t id, DWORD error)
 {
     return devices_.ChangePresent(id, [=](HidDevice& device) { device.openFailure = error; });
@@ -155,7 +185,13 @@ DeviceStats PlugAndPlay::Stats(uint32_t id) const
     if (device == nullptr)
         return DeviceStats{};
     std::lock_guard<std::mutex> guard(device->lock);
-    return device->stats;
+    DeviceStats stats = device->stats;
+    stats.pendingReads = 0;
+    for (const auto& iface : device->interfaces)
+        for (const auto& weak : iface->files)
+            if (auto file = weak.lock(); file && !file->closed)
+                stats.pendingReads += static_cast<int>(file->pending.size());
+    return stats;
 }
 
 } // namespace winport::devices

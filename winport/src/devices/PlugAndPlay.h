@@ -25,6 +25,8 @@ public:
     uint32_t Plug(const HidDeviceDescription& description);
     bool Unplug(uint32_t id, Removal how);
     bool SetOpenFailure(uint32_t id, DWORD error);
+    bool AnnounceArrival(uint32_t id);
+    int SendHandleEvent(uint32_t id, DWORD dbtEvent);
     std::vector<std::u16string> InterfacePaths(uint32_t id) const;
     DeviceStats Stats(uint32_t id) const;
 

@@ -34,6 +34,11 @@ public:
         return installs_.SetDevNodeStatus(id, status, problem);
     }
     bool SetOpenFailure(uint32_t id, DWORD error) override { return plugAndPlay_.SetOpenFailure(id, error); }
+    bool AnnounceArrival(uint32_t id) override { return plugAndPlay_.AnnounceArrival(id); }
+    int SendHandleEvent(uint32_t id, DWORD dbtEvent) override
+    {
+        return plugAndPlay_.SendHandleEvent(id, dbtEvent);
+    }
     std::vector<std::u16string> InterfacePaths(uint32_t id) const override
     {
         return plugAndPlay_.InterfacePaths(id);

@@ -22,7 +22,7 @@ void BroadcastInterfaceArrival(const GUID& interfaceClass, const char16_t* inter
 // wParam DBT_DEVICEREMOVECOMPLETE, lParam a DEV_BROADCAST_DEVICEINTERFACE_W naming interfacePath.
 void BroadcastInterfaceRemoveComplete(const GUID& interfaceClass, const char16_t* interfacePath);
 
-// dbtEvent is DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVEPENDING or DBT_DEVICEREMOVECOMPLETE; lParam a
+// dbtEvent is any handle event (DBT_DEVICEQUERYREMOVE, DBT_DEVICEREMOVECOMPLETE, ...); lParam a
 // DEV_BROADCAST_HANDLE whose dbch_handle is fileHandle and dbch_hdevnotify the registration.
 void BroadcastHandleEvent(HANDLE fileHandle, DWORD dbtEvent);
 
