@@ -45,13 +45,6 @@ namespace
 // How long the last detach waits for the device table's background updates.
 const DWORD kBackgroundUpdateWaitMs = 5000;
 
-DWORD Start()
-{
-    hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
-    return hidFilterMgmt.Initialize();
-}
-
 DWORD UpdateDevices()
 {
     return hidDeviceMgmt.UpdateHidDevicesList();
