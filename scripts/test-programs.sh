@@ -78,7 +78,13 @@ case $leg in
         ;;
     windows-monitor)
         monitor="$build/bin/kvhidmon.exe"
-        devices=$(timeout 120 "$wine" "$monitor" list --json | tr -d '\r' | check_json) || fail "list --json failed"
+        # Wine brings up its own HID devices with its services: ask again for a while if none is listed yet.
+        for attempt in 1 2 3 4 5 6 7 8 9 10; do
+            devices=$(timeout 120 "$wine" "$monitor" list --json | tr -d '\r' | check_json) ||
+                fail "list --json failed"
+            grep -q ' physical$' <<<"$devices" && break
+            sleep 2
+        done
         expect_line "256 virtual" "$devices"
         expect_line "257 virtual" "$devices"
         # Wine's own HID devices (a keyboard and a mouse of its bus) open for reading, unlike on Windows.

@@ -88,6 +88,12 @@ export WINEDEBUG=-all
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"; then
     "$wine" wineboot --init >/dev/null 2>&1 || missing "wineboot cannot make a Wine prefix"
+    # One Wine session for the whole leg: Wine's own HID devices come up with its services, which a session
+    # that ends between two test programs would start and enumerate anew while the next one looks. A console
+    # reading a pipe that stays open until this script ends keeps the session alive.
+    mkfifo "$WINEPREFIX/keep-alive"
+    "$wine" cmd.exe <"$WINEPREFIX/keep-alive" >/dev/null 2>&1 &
+    exec 9>"$WINEPREFIX/keep-alive"
     run_ctest "$build/windows" -L windows
     run_check "Windows SDK: the example built against the installed package, under Wine" \
         scripts/test-programs.sh windows-sdk "$build/windows"

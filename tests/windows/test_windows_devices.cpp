@@ -22,6 +22,7 @@ struct Library
         return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
     uint32_t Initialize() { return Get<uint32_t(KVHR_CALL*)()>("KvHRInitialize")(); }
+    uint32_t Update() { return Get<uint32_t(KVHR_CALL*)()>("KvHRUpdateHidDevicesList")(); }
     std::vector<uint32_t> Devices()
     {
         uint32_t* list = nullptr;
@@ -89,7 +90,13 @@ TEST(WindowsDevices, TheMachinesHidDevicesAreListedNamedDescribedPolledAndSurviv
         Library library;
         ASSERT_NE(library.module, nullptr);
         ASSERT_EQ(library.Initialize(), 0u);
-        firstList = library.Devices();
+        // Wine brings up its HID devices with its services, possibly after this process started.
+        const DWORD deadline = GetTickCount() + 20000;
+        while ((firstList = library.Devices()).empty() && static_cast<LONG>(deadline - GetTickCount()) > 0)
+        {
+            Sleep(200);
+            library.Update();
+        }
         ASSERT_FALSE(firstList.empty()) << "no HID device opened; under Wine, run wineboot --init first";
 
         uint32_t described = 0xFFFFFFFF;
