@@ -218,7 +218,7 @@ TEST(HotplugStormTest, DevicesComeAndGoUnderLoadAndEveryAdditionIsMatchedByOneRe
     KvHRUnInitialize();
 
     std::printf("storm: %d rounds, %d devices added and removed (%d orderly, %d by surprise), %d installs "
-                "pending, %d removed before their take-in, %zu positions used, %llu application calls, "
+                "pending, %d plugged and unplugged at once, %zu positions used, %llu application calls, "
                 "%llu deliveries\n",
                 round, ledger.Added(), orderly, surprise, installs, neverTakenIn, ledger.PositionsUsed(),
                 static_cast<unsigned long long>(calls.load()),
