@@ -49,8 +49,10 @@
  * Outside callbacks both wait for a running delivery, and a callback they clear is never called again.
  *
  * From a device event (NOTIF_DEVICE_ADDED, NOTIF_DEVICE_REMOVED). The handler runs on the thread that
- * changes the device table (inside KvHRInitialize or KvHRUpdateHidDevicesList), with the table held. On
- * that thread every export succeeds without waiting for another thread:
+ * changes the device table, with the table held: inside KvHRInitialize or KvHRUpdateHidDevicesList, on the
+ * library's notification thread (a device taken in once its installation is over, a device whose removal
+ * its handle reported), or on a library thread that brings the table up to date after an interface's
+ * removal. On that thread every export succeeds without waiting for another thread:
  *   - KvHRGetDevicesList, KvHRGetDeviceName, KvHRGetDeviceCapabilities, KvHRIsDeviceVirtual,
  *     KvHRSetPolling and KvHRSetReadDeviceValuesCallback behave as outside; the position just announced
  *     as added is usable at once, one announced as removed answers KVHR_ERROR_NOT_FOUND;
@@ -62,7 +64,9 @@
  *     before it returns 0;
  *   - KvHRUnInitialize returns 0; the stop is carried out as soon as the start or update that sent the
  *     event has finished, before that call returns (KvHRInitialize called there is queued the same way
- *     and answers KVHR_ERROR_IO_PENDING).
+ *     and answers KVHR_ERROR_IO_PENDING). On the notification thread, when no start or stop runs, the stop
+ *     is carried out at once: the device being added or removed is still handled, and no later arrival or
+ *     removal is heard of until the next KvHRInitialize.
  *
  * From a physical device's values callback. It runs on the device's reader with no library lock held,
  * and every export succeeds there as outside (without the call lock). In particular:

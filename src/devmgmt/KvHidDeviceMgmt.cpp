@@ -379,6 +379,18 @@ bool InstallWaitTimedOut(DWORD stamp)
     const DWORD now = GetTickCount();
     return stamp != 0 && (now < stamp || now - stamp > kInstallWaitLimitMs);
 }
+
+// Past the install wait limit, a parked arrival is taken in once its own device is ready.
+bool ReadyPastInstallWait(const DEV_BROADCAST_DEVICEINTERFACE_W* record)
+{
+    if (!InstallWaitTimedOut(record->dbcc_reserved))
+        return false;
+    KvDebugLog(TEXT("Device notification TIMED-OUT!"));
+    if (!CKvDevNotifications::IsDeviceReady(record))
+        return false;
+    KvDebugLog(TEXT("Device pending wait timed-out. Processing command for %ws"), record->dbcc_name);
+    return true;
+}
 } // namespace
 
 DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void* context, DWORD event,
@@ -395,39 +407,21 @@ DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void* context, DWORD event,
             pThis->StartBackgroundUpdate();
             return 0;
         case DEVICE_TIMER_EXPIRED:
-            if (pThis->ArrivalDue(record))
-                pThis->TakeIn(record);
-            return 0;
-        default:
-            return 0;
-    }
-}
-
-// Whether a parked arrival is to be taken in now; a record that is to wait on is parked again here.
-bool CKvHidDeviceMgmt::ArrivalDue(DEV_BROADCAST_DEVICEINTERFACE_W* record)
-{
-    const DWORD waitResult = CMP_WaitNoPendingInstallEvents(0);
-    if (waitResult == WAIT_OBJECT_0)
-        return true;
-    if (InstallWaitTimedOut(record->dbcc_reserved))
-    {
-        KvDebugLog(TEXT("Device notification TIMED-OUT!"));
-        if (CKvDevNotifications::IsDeviceReady(record))
         {
-            KvDebugLog(TEXT("Device pending wait timed-out. Processing command for %ws"), record->dbcc_name);
-            return true;
+            const DWORD waitResult = CMP_WaitNoPendingInstallEvents(0);
+            if (waitResult == WAIT_OBJECT_0 || ReadyPastInstallWait(record))
+                pThis->TakeIn(record);
+            else if (waitResult == WAIT_TIMEOUT)
+                pThis->m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, false);
+            else if (waitResult == WAIT_FAILED)
+            {
+                KV_ASSERT(false);
+                pThis->TakeIn(record);
+            }
+            return 0;
         }
-    }
-    switch (waitResult)
-    {
-        case WAIT_TIMEOUT:
-            m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, false);
-            return false;
-        case WAIT_FAILED:
-            KV_ASSERT(false);
-            return true;
         default:
-            return false;
+            return 0;
     }
 }
 

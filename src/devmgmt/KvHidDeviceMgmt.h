@@ -75,7 +75,6 @@ public:
     bool WaitBackgroundUpdates(DWORD timeoutMs);
 
 private:
-    bool ArrivalDue(DEV_BROADCAST_DEVICEINTERFACE_W* record);
     void TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record);
     void StartBackgroundUpdate();
 

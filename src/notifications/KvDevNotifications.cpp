@@ -464,7 +464,8 @@ DWORD CKvDevNotifications::AddDeviceTimer(const DEV_BROADCAST_DEVICEINTERFACE_W*
 {
     if (record->dbcc_size == 0)
         return ERROR_INVALID_PARAMETER;
-    BYTE* bytes = new (std::nothrow) BYTE[record->dbcc_size];
+    // A record shorter than its header still gets a whole header, zero-filled, for the stamp to go into.
+    BYTE* bytes = new (std::nothrow) BYTE[std::max<size_t>(record->dbcc_size, sizeof *record)]();
     if (!bytes)
         return ERROR_NOT_ENOUGH_MEMORY;
     std::memcpy(bytes, record, record->dbcc_size);
