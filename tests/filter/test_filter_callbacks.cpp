@@ -231,8 +231,8 @@ TEST_F(FilterCallbackTest, ACallbackCallingAnExportWhileTheApplicationWaitsForIt
             return;
         delivering.set_value();
         appCallingFuture.wait();
-        // Give the application's thread time to take the call lock and wait for this delivery.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The application's thread holds the call lock and waits for the device lock this delivery holds.
+        EXPECT_TRUE(WaitUntil([] { return CLock::WaitingFor("&m_devLock") != 0; }));
         KvHRWChar* name = nullptr;
         nameResult = KvHRGetDeviceName(FilteredId(0), &name);
         KvHRFree(name);
