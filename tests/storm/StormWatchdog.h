@@ -33,7 +33,8 @@ private:
         std::unique_lock<std::mutex> guard(m_mutex);
         if (m_changed.wait_for(guard, bound, [this] { return m_done; }))
             return;
-        std::fprintf(stderr, "storm watchdog: not finished after %lld s, still at \"%s\": a deadlock or a hang\n",
+        std::fprintf(stderr,
+                     "storm watchdog: not finished after %lld s, still at \"%s\": a deadlock or a hang\n",
                      static_cast<long long>(bound.count()), m_phase.load());
         std::fflush(stderr);
         std::abort();

@@ -148,7 +148,8 @@ void PhysicalRounds(StormState& st)
         }
         expected += 2;
         if (!WaitUntil([&] { return st.ledger.Added() >= expected; }, kEventDeadline))
-            return st.Fail("physical round " + std::to_string(st.physicalRounds) + ": additions not announced");
+            return st.Fail("physical round " + std::to_string(st.physicalRounds) +
+                           ": additions not announced");
         const uint64_t delivered = g_physicalDeliveries;
         WaitUntil([&] { return g_physicalDeliveries >= delivered + 20; }, std::chrono::milliseconds(200));
         const unsigned orderly = random() % 2;
@@ -162,7 +163,8 @@ void PhysicalRounds(StormState& st)
             ++(i == orderly ? st.orderly : st.surprise);
         }
         if (!WaitUntil([&] { return st.ledger.Removed() >= expected; }, kEventDeadline))
-            return st.Fail("physical round " + std::to_string(st.physicalRounds) + ": removals not announced");
+            return st.Fail("physical round " + std::to_string(st.physicalRounds) +
+                           ": removals not announced");
         ++st.physicalRounds;
     }
 }
@@ -181,7 +183,7 @@ void SendReports(StormState& st)
         for (uint32_t id : ids)
             st.reportsSent += Send(id, {0x00, x, x, 0x00, x, 0x00});
         ++x;
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // about one report a millisecond each
     }
 }
 
@@ -189,12 +191,12 @@ _stHidPhysicalInputData FilteredCaps(uint32_t id)
 {
     switch (id % 3)
     {
-    case 0:
-        return Gamepad();
-    case 1:
-        return Describe(4, {{0, 0, 255}, {6, -100, 100}, {9, 0, 1023}});
-    default:
-        return Describe(0); // no inputs: every delivery carries 0 records
+        case 0:
+            return Gamepad();
+        case 1:
+            return Describe(4, {{0, 0, 255}, {6, -100, 100}, {9, 0, 1023}});
+        default:
+            return Describe(0); // no inputs: every delivery carries 0 records
     }
 }
 
@@ -270,8 +272,8 @@ void DesktopEvents(StormState& st)
         const DWORD key = 0x02 + random() % 0x30;
         winport::machine::PressKey(key);
         winport::machine::ReleaseKey(key);
-        winport::machine::MoveMouse(static_cast<LONG>(random() % 21) - 10, static_cast<LONG>(random() % 21) - 10,
-                                    random() % 5 == 0 ? 120 : 0);
+        winport::machine::MoveMouse(static_cast<LONG>(random() % 21) - 10,
+                                    static_cast<LONG>(random() % 21) - 10, random() % 5 == 0 ? 120 : 0);
         const DWORD button = random() % 3;
         winport::machine::PressMouseButton(button);
         winport::machine::ReleaseMouseButton(button);
@@ -443,8 +445,8 @@ std::string Inventory(const winport::machine::OpenResources& r, const winport::m
         text << ", " << kind << " " << count;
     text << "; windows " << d.windows << ", classes " << d.windowClasses << ", timers " << d.windowTimers
          << ", sends " << d.pendingSends << ", registrations " << d.deviceNotifications << ", keys "
-         << d.registryKeys << ", DirectInput " << d.directInputObjects << "/" << d.directInputDevices << ", COM "
-         << d.comThreads;
+         << d.registryKeys << ", DirectInput " << d.directInputObjects << "/" << d.directInputDevices
+         << ", COM " << d.comThreads;
     return text.str();
 }
 
@@ -478,8 +480,8 @@ void SwitchEverythingOff(StormState& st)
 // dropped ("hRes", "pData"); and the restart's registration of the interface class with its GUID still set.
 bool ExpectedCheck(const WString& line)
 {
-    for (const char* where : {"FindDeviceByNotificationHandle", "CKvHidDeviceMgmt::HandleDeviceChange", "NotifWndProc",
-                              "CKvHidFilterMgmt::SetReadDeviceValuesCallback",
+    for (const char* where : {"FindDeviceByNotificationHandle", "CKvHidDeviceMgmt::HandleDeviceChange",
+                              "NotifWndProc", "CKvHidFilterMgmt::SetReadDeviceValuesCallback",
                               "ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER) failed in \"KvHidRaw\"",
                               "ASSERT(m_notificationsGuid == GUID_NULL)"})
         if (line.find(W(where)) != WString::npos)
@@ -528,30 +530,31 @@ TEST(ThreeSourceStormTest, PhysicalFilteredAndVirtualDevicesUnderLoadDeliverNoth
     KvHRSetNotificationHandler(nullptr, nullptr);
 
     watchdog.Phase("waiting for the resources");
-    EXPECT_TRUE(WaitUntil([&] { return OpenNow() == openBefore; })) << "before: " << openBefore << "\nafter:  "
-                                                                     << OpenNow();
+    EXPECT_TRUE(WaitUntil([&] { return OpenNow() == openBefore; }))
+        << "before: " << openBefore << "\nafter:  " << OpenNow();
     EXPECT_EQ(DllAlloc::LiveBlocks(nullptr), blocksBefore);
     EXPECT_EQ(KvSimService::LiveBlocks(), 0u);
 
     const StormSubscriptions::Totals physical = st.subscriptions.Sum(Source::Physical);
     const StormSubscriptions::Totals filtered = st.subscriptions.Sum(Source::Filtered);
     const StormSubscriptions::Totals keysAndMouse = st.subscriptions.Sum(Source::Virtual);
-    std::printf("three-source storm: physical %llu rounds, %d devices added and %d removed (%llu orderly, %llu by "
-                "surprise, %llu installs pending), %zu positions, %llu reports sent, %llu deliveries; service "
-                "%llu rounds, %llu script notifications, %llu inputs pushed, %llu devices left mid-script, %llu "
-                "deliveries to %llu subscriptions; desktop %llu events, %llu acquisitions lost, %llu deliveries "
-                "to %llu subscriptions; %llu application calls, %llu calls from events, %llu from values "
-                "callbacks\n",
-                (unsigned long long)st.physicalRounds, st.ledger.Added(), st.ledger.Removed(),
-                (unsigned long long)st.orderly, (unsigned long long)st.surprise, (unsigned long long)st.installs,
-                st.ledger.PositionsUsed(), (unsigned long long)st.reportsSent,
-                (unsigned long long)physical.deliveries, (unsigned long long)st.serviceRounds,
-                (unsigned long long)st.scriptNotifications, (unsigned long long)st.inputsPushed,
-                (unsigned long long)st.filteredLeftMidScript, (unsigned long long)filtered.deliveries,
-                (unsigned long long)filtered.subscriptions, (unsigned long long)st.desktopEvents,
-                (unsigned long long)st.acquisitionsLost, (unsigned long long)keysAndMouse.deliveries,
-                (unsigned long long)keysAndMouse.subscriptions, (unsigned long long)st.applicationCalls,
-                (unsigned long long)st.ledger.CallsFromEvents(), (unsigned long long)g_callsFromCallbacks);
+    std::printf(
+        "three-source storm: physical %llu rounds, %d devices added and %d removed (%llu orderly, %llu by "
+        "surprise, %llu installs pending), %zu positions, %llu reports sent, %llu deliveries; service "
+        "%llu rounds, %llu script notifications, %llu inputs pushed, %llu devices left mid-script, %llu "
+        "deliveries to %llu subscriptions; desktop %llu events, %llu acquisitions lost, %llu deliveries "
+        "to %llu subscriptions; %llu application calls, %llu calls from events, %llu from values "
+        "callbacks\n",
+        (unsigned long long)st.physicalRounds, st.ledger.Added(), st.ledger.Removed(),
+        (unsigned long long)st.orderly, (unsigned long long)st.surprise, (unsigned long long)st.installs,
+        st.ledger.PositionsUsed(), (unsigned long long)st.reportsSent,
+        (unsigned long long)physical.deliveries, (unsigned long long)st.serviceRounds,
+        (unsigned long long)st.scriptNotifications, (unsigned long long)st.inputsPushed,
+        (unsigned long long)st.filteredLeftMidScript, (unsigned long long)filtered.deliveries,
+        (unsigned long long)filtered.subscriptions, (unsigned long long)st.desktopEvents,
+        (unsigned long long)st.acquisitionsLost, (unsigned long long)keysAndMouse.deliveries,
+        (unsigned long long)keysAndMouse.subscriptions, (unsigned long long)st.applicationCalls,
+        (unsigned long long)st.ledger.CallsFromEvents(), (unsigned long long)g_callsFromCallbacks);
 
     EXPECT_EQ(st.faults, std::vector<std::string>{});
     EXPECT_EQ(st.ledger.Faults(), std::vector<std::string>{});
