@@ -128,6 +128,8 @@ std::vector<InputCostFigures> MeasureInputCosts(const std::vector<InputShape>& s
         figures[i].baseNsPerReport = TenthPercentile(base[i]);
         figures[i].libNsPerReport = TenthPercentile(lib[i]);
         figures[i].dropped = libraries[i]->Dropped();
+        figures[i].baseBatches = base[i];
+        figures[i].libBatches = lib[i];
     }
     plains.clear(); // unplugged before the library's last updates
     return figures;
