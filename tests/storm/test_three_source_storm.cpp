@@ -10,9 +10,11 @@
 // Every callback context is a subscription with a closing point after which the library documents that no
 // delivery starts: a physical device's removal announced; a filtered device's polling switched off or its
 // callback cleared or replaced, from outside callbacks; the virtual devices' polling switched off (either
-// device's stops both timers). One application thread at a time changes a filtered device or the virtual
-// pair, so a closing point is not undone by another thread switching the same callback on again.
-// The storm runs 25 s; a watchdog ends the process with a message if the whole test takes more than 90 s.
+// device's stops both timers). The filtered and virtual calls also wait for a running delivery, so none of
+// theirs may still be inside the callback once they return. One application thread at a time changes a
+// filtered device or the virtual pair, so a closing point is not undone by another thread switching the same
+// callback on again. The storm runs 25 s; a watchdog ends the process with a message if the whole test takes
+// more than 90 s.
 #include <gtest/gtest.h>
 
 #include "DeviceTestSupport.h"
@@ -45,10 +47,20 @@ const int kApplicationThreads = 3;
 std::atomic<uint64_t> g_callsFromCallbacks{0};
 std::atomic<uint64_t> g_physicalDeliveries{0};
 
+// A callback that takes a while, as an application's may: a closing call that does not wait for the running
+// delivery then returns while the delivery is still inside, where the test sees it.
+void Work(std::chrono::microseconds length)
+{
+    const auto end = std::chrono::steady_clock::now() + length;
+    while (std::chrono::steady_clock::now() < end)
+    {
+    }
+}
+
 void KVHR_CALL PhysicalValues(void* context, const _stHidValue*, uint32_t)
 {
     Subscription* s = static_cast<Subscription*>(context);
-    s->Deliver();
+    s->Enter();
     if (++g_physicalDeliveries % 64 == 0)
     {
         uint32_t* list = nullptr;
@@ -57,12 +69,13 @@ void KVHR_CALL PhysicalValues(void* context, const _stHidValue*, uint32_t)
             KvHRFree(list);
         ++g_callsFromCallbacks;
     }
+    s->Leave();
 }
 
 void KVHR_CALL FilteredValues(void* context, const _stHidValue*, uint32_t)
 {
     Subscription* s = static_cast<Subscription*>(context);
-    s->Deliver();
+    s->Enter();
     if (s->deliveries % 64 == 0)
     {
         KvHRWChar* name = nullptr;
@@ -70,18 +83,22 @@ void KVHR_CALL FilteredValues(void* context, const _stHidValue*, uint32_t)
             KvHRFree(name);
         ++g_callsFromCallbacks;
     }
+    Work(std::chrono::microseconds(100));
+    s->Leave();
 }
 
 void KVHR_CALL VirtualValues(void* context, const _stHidValue* values, uint32_t count)
 {
     Subscription* s = static_cast<Subscription*>(context);
-    s->Deliver();
+    s->Enter();
     if (count > 0 && s->deliveries % 16 == 0)
     {
         const KvHRWChar* name = nullptr;
         KvHRDirectInputGetVirtualKeyboardBtnsName(values[0].usage, &name);
         ++g_callsFromCallbacks;
     }
+    Work(std::chrono::microseconds(20));
+    s->Leave();
 }
 
 // A filtered device's current subscription, changed by one application thread at a time.
@@ -151,7 +168,7 @@ void PhysicalRounds(StormState& st)
             return st.Fail("physical round " + std::to_string(st.physicalRounds) +
                            ": additions not announced");
         const uint64_t delivered = g_physicalDeliveries;
-        WaitUntil([&] { return g_physicalDeliveries >= delivered + 20; }, std::chrono::milliseconds(200));
+        WaitUntil([&] { return g_physicalDeliveries >= delivered + 10; }, std::chrono::milliseconds(100));
         const unsigned orderly = random() % 2;
         for (unsigned i = 0; i < 2; ++i)
         {
@@ -314,9 +331,14 @@ void UsePhysical(StormState& st, std::mt19937& random)
     ++st.applicationCalls;
 }
 
-void ChangeFiltered(StormState& st, std::mt19937& random)
+// Mostly a device the service lists now (its input flows), sometimes any of the pool.
+void ChangeFiltered(StormState& st, std::mt19937& random, const std::vector<uint32_t>& listed)
 {
-    const uint32_t id = kFirstFilteredId + random() % kFilteredPool;
+    const uint32_t id = !listed.empty() && random() % 4 != 0
+                            ? listed[random() % listed.size()] & ~FILTERED_DEVICE_FLAG
+                            : kFirstFilteredId + random() % kFilteredPool;
+    if (id < kFirstFilteredId || id >= kFirstFilteredId + kFilteredPool)
+        return st.Fail("filtered list holds " + std::to_string(id));
     FilteredOwner& owner = st.filtered[id - kFirstFilteredId];
     std::lock_guard<std::mutex> guard(owner.mutex);
     const unsigned choice = random() % 4;
@@ -328,7 +350,7 @@ void ChangeFiltered(StormState& st, std::mt19937& random)
         if (status == KVHR_ERROR_INSUFFICIENT_BUFFER || status == KVHR_ERROR_POSSIBLE_DEADLOCK)
             return st.Fail("filtered callback set for " + std::to_string(id) + ": " + std::to_string(status));
         if (owner.current)
-            owner.current->Close();
+            owner.current->CloseAfterWait();
         owner.current = &s;
         if (KvHRSetPolling(FilteredId(id), 1) != 0)
             st.Fail("filtered polling on refused");
@@ -338,14 +360,14 @@ void ChangeFiltered(StormState& st, std::mt19937& random)
         if (KvHRSetPolling(FilteredId(id), 0) != 0)
             st.Fail("filtered polling off refused");
         if (owner.current)
-            owner.current->Close();
+            owner.current->CloseAfterWait();
         owner.current = nullptr;
     }
     else
     {
         const uint32_t status = KvHRSetReadDeviceValuesCallback(FilteredId(id), nullptr, nullptr);
         if (status == 0 && owner.current)
-            owner.current->Close();
+            owner.current->CloseAfterWait();
         if (status == 0)
             owner.current = nullptr;
     }
@@ -358,8 +380,10 @@ void UseFiltered(StormState& st, std::mt19937& random)
     KvHRFilterGetScriptRunning(&running);
     uint32_t* list = nullptr;
     uint32_t count = 0;
+    std::vector<uint32_t> listed;
     if (KvHRFilterGetDevicesList(&list, &count) == 0)
     {
+        listed.assign(list, list + count);
         for (uint32_t i = 0; i < count; ++i)
         {
             if ((list[i] & FILTERED_DEVICE_FLAG) == 0)
@@ -376,7 +400,7 @@ void UseFiltered(StormState& st, std::mt19937& random)
         KvHRFree(list);
     }
     st.applicationCalls += 2;
-    ChangeFiltered(st, random);
+    ChangeFiltered(st, random, listed);
 }
 
 void ChangeVirtual(StormState& st, std::mt19937& random)
@@ -400,7 +424,7 @@ void ChangeVirtual(StormState& st, std::mt19937& random)
     // Either device's polling off stops both timers and waits for a running tick.
     KvHRSetPolling(random() % 2 ? VIRTUAL_KEYBOARD_ID : VIRTUAL_MOUSE_ID, 0);
     for (Subscription* s : st.virtualOpen)
-        s->Close();
+        s->CloseAfterWait();
     st.virtualOpen.clear();
     ++st.applicationCalls;
 }
@@ -464,13 +488,13 @@ void SwitchEverythingOff(StormState& st)
         std::lock_guard<std::mutex> guard(owner.mutex);
         KvHRSetPolling(FilteredId(kFirstFilteredId + k), 0);
         if (owner.current)
-            owner.current->Close();
+            owner.current->CloseAfterWait();
         owner.current = nullptr;
     }
     std::lock_guard<std::mutex> guard(st.virtualMutex);
     KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0);
     for (Subscription* s : st.virtualOpen)
-        s->Close();
+        s->CloseAfterWait();
     st.virtualOpen.clear();
 }
 
@@ -570,6 +594,8 @@ TEST(ThreeSourceStormTest, PhysicalFilteredAndVirtualDevicesUnderLoadDeliverNoth
     for (const WString& line : log.Lines())
     {
         if (line.find(W("ASSERT(")) != WString::npos || line.find(W("VERIFY(")) != WString::npos)
+        {
             EXPECT_TRUE(ExpectedCheck(line)) << Narrow(line);
+        }
     }
 }
