@@ -16,6 +16,11 @@ NTSTATUS CapsFault(PHIDP_PREPARSED_DATA preparsed)
     return static_cast<NTSTATUS>(plan.Take(WinportCall::HidP_GetCaps, plan.DeviceOfPreparsed(preparsed)));
 }
 
+uintptr_t Key(const void* preparsed)
+{
+    return ~reinterpret_cast<uintptr_t>(preparsed);
+}
+
 } // namespace
 
 FaultPlan& FaultPlan::Instance()
@@ -79,19 +84,19 @@ void FaultPlan::Clear()
 void FaultPlan::NotePreparsed(const void* preparsed, uint32_t deviceId)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_preparsedOwners[preparsed] = deviceId;
+    m_preparsedOwners[Key(preparsed)] = deviceId;
 }
 
 void FaultPlan::ForgetPreparsed(const void* preparsed)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_preparsedOwners.erase(preparsed);
+    m_preparsedOwners.erase(Key(preparsed));
 }
 
 uint32_t FaultPlan::DeviceOfPreparsed(const void* preparsed) const
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    const auto it = m_preparsedOwners.find(preparsed);
+    const auto it = m_preparsedOwners.find(Key(preparsed));
     return it == m_preparsedOwners.end() ? kAnyDevice : it->second;
 }
 

@@ -84,7 +84,8 @@ private:
     mutable std::mutex m_lock;
     std::vector<Plan> m_plans;
     std::atomic<size_t> m_armed{0}; // m_plans.size(), read without the lock
-    std::map<const void*, uint32_t> m_preparsedOwners;
+    // Keyed by the address's complement, so that a block the caller never frees still shows as a leak.
+    std::map<uintptr_t, uint32_t> m_preparsedOwners;
 };
 
 // The HRESULT a DirectInput method about to run answers: the armed error, or 0 to run it.
