@@ -170,3 +170,29 @@ TEST(WindowFailureTest, ADeviceWithoutAHandleRegistrationIsRemovedThroughItsInte
     EXPECT_EQ(FailedChecks(log), "");
     EXPECT_EQ(Registrations(), 0u);
 }
+
+// An interface removal whose update thread cannot be created: the removal is not lost, the message thread
+// brings the table up to date itself once its device timer falls due, as it does for an arrival.
+TEST(WindowFailureTest, AnInterfaceRemovalWithoutAnUpdateThreadIsTakenUpByTheMessageThread)
+{
+    const uint32_t id = Plug(Description(JoystickDescriptor(), "Present"));
+    KvNotificationRecorder recorder;
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
+    LogCapture log;
+    // Without its handle registration the device's removal is heard through its interface only.
+    Machine::Instance().FailCalls(WinportCall::RegisterDeviceNotificationW, ERROR_NOT_ENOUGH_MEMORY, 1, 1);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    ASSERT_EQ(Registrations(), 1u);
+
+    Machine::Instance().FailCalls(WinportCall::CreateThread, ERROR_NOT_ENOUGH_MEMORY);
+    ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Surprise));
+    EXPECT_EQ(Machine::Instance().PendingFailures(WinportCall::CreateThread), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Announced(recorder, NOTIF_DEVICE_REMOVED).size() == 1; }));
+    EXPECT_EQ(log.CountContaining(W("CKvHidDeviceMgmt: no thread for the update after an interface removal "
+                                    "(error 8); the message thread updates the table")),
+              1u);
+    EXPECT_TRUE(DevicesList().empty());
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(id).openHandles, 0);
+    KvHRUnInitialize();
+    EXPECT_EQ(Announced(recorder, NOTIF_DEVICE_REMOVED), (std::vector<uint32_t>{0}));
+}
