@@ -38,7 +38,7 @@ DirectInputDevice::DirectInputDevice(DeviceKind kind, IUnknown* owner) : m_kind(
     m_owner->AddRef();
     auto& system = SystemInput::Instance();
     std::lock_guard<std::mutex> guard(system.Lock());
-    m_objects = ObjectsOf(kind, system.MouseButtonsLocked());
+    m_objects = ObjectsOf(kind, system.MouseButtonsLocked(), system.MouseAxesLocked());
     system.AttachLocked(this);
 }
 
