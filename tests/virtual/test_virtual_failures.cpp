@@ -180,3 +180,23 @@ TEST(VirtualAcquireFailureTest, AKeyboardNotAcquiredAtTheStartIsAcquiredByItsFir
     EXPECT_EQ(KvHRUnInitialize(), 0u);
     ExpectNothingLeft();
 }
+
+// Devices whose buffer size cannot be set are unbuffered: every read fails, so they could never deliver.
+// The setup says so for each; the start's status stays that of the enumeration of objects.
+TEST(VirtualBufferSizeFailureTest, ADeviceWithoutItsBufferSizeIsLoggedAndDeliversNothing)
+{
+    LogCapture log;
+    Machine::Instance().FailCalls(WinportCall::DeviceSetProperty, kOutOfMemory, 100000);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    Machine::Instance().ClearFailures();
+    for (const char* device : {"keyboard", "mouse"})
+        EXPECT_EQ(log.Count(W("CKvHidDirectInput: the buffer size of the ") + W(device) +
+                            W(" could not be set (0x8007000e); it delivers nothing")),
+                  1u)
+            << device;
+    EXPECT_EQ(log.CountContaining(W("the virtual devices could not be set up")), 0u);
+    VirtualDeviceRecorder keys;
+    EXPECT_FALSE(KeyboardDelivers(keys, std::chrono::milliseconds(500)));
+    ExpectCleanStopAndWorkingRestart();
+    EXPECT_EQ(log.CountContaining(W("could not be set (")), 2u) << "the restart set both buffers";
+}
