@@ -200,3 +200,40 @@ TEST(VirtualBufferSizeFailureTest, ADeviceWithoutItsBufferSizeIsLoggedAndDeliver
     ExpectCleanStopAndWorkingRestart();
     EXPECT_EQ(log.CountContaining(W("could not be set (")), 2u) << "the restart set both buffers";
 }
+
+// A keyboard whose acquisition keeps answering DIERR_INPUTLOST is tried a bounded number of times per tick:
+// the timer thread goes on (the mouse keeps delivering), and once acquiring works again the keyboard does.
+TEST(VirtualAcquireFailureTest, AnAcquisitionLostForGoodDoesNotHoldTheTimerThread)
+{
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    VirtualDeviceRecorder mouse;
+    VirtualDeviceRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &mouse),
+              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
+              0u);
+    ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
+    ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
+
+    constexpr int kForever = 0x7FFFFFFF;
+    Machine::Instance().FailCalls(WinportCall::DeviceAcquire, static_cast<DWORD>(DIERR_INPUTLOST), kForever);
+    machine::SetKeyboardPresent(false); // its device object loses its acquisition
+    EXPECT_TRUE(PassKeyboardTicks(mouse)) << "the timer thread is not held by the keyboard";
+    const int tries = kForever - Machine::Instance().PendingFailures(WinportCall::DeviceAcquire);
+    EXPECT_GT(tries, 0);
+    EXPECT_LT(tries, 16 * 1000) << "at most 16 tries a tick";
+
+    Machine::Instance().ClearFailures();
+    machine::SetKeyboardPresent(true);
+    bool down = false;
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            down = !down;
+            down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
+            return keys.Size() > 0;
+        }));
+    EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
+    EXPECT_EQ(KvHRUnInitialize(), 0u);
+    ExpectNothingLeft();
+}
