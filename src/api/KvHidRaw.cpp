@@ -62,7 +62,9 @@ DWORD Start()
 {
     hidDeviceMgmt.SetBackgroundUpdateRunner(&RunBackgroundUpdate);
     hidDeviceMgmt.Initialize();
-    hidDirectInput.Initialize();
+    // The start answers for the filter manager only; a failed setup of the virtual devices is logged.
+    if (const DWORD status = hidDirectInput.Initialize())
+        KvDebugLog(TEXT("KvHRInitialize: the virtual devices could not be set up, status 0x%08x"), status);
     return hidFilterMgmt.Initialize();
 }
 

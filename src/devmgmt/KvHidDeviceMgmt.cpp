@@ -404,7 +404,7 @@ DWORD CKvHidDeviceMgmt::HandleDeviceInterfaceChange(void* context, DWORD event,
             return 0;
         case DBT_DEVICEREMOVECOMPLETE:
             pThis->m_devNotifications.RemoveDeviceTimer(record);
-            pThis->StartBackgroundUpdate();
+            pThis->StartBackgroundUpdate(record);
             return 0;
         case DEVICE_TIMER_EXPIRED:
         {
@@ -433,16 +433,24 @@ void CKvHidDeviceMgmt::TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record)
         m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, true);
 }
 
-// The message thread never waits for the table on a removal: a detached thread updates it.
-void CKvHidDeviceMgmt::StartBackgroundUpdate()
+// The message thread never waits for the table on a removal: a detached thread updates it. Without that
+// thread the removal's record is parked as an arrival's is, so the message thread takes the table up when it
+// is free and the removal is not lost.
+void CKvHidDeviceMgmt::StartBackgroundUpdate(const DEV_BROADCAST_DEVICEINTERFACE_W* record)
 {
     ++m_backgroundUpdates;
     HANDLE hThread =
         CreateThread(nullptr, 0, &CKvHidDeviceMgmt::UpdateHidDevicesListThreadProc, this, 0, nullptr);
     if (hThread)
+    {
         CloseHandle(hThread);
-    else
-        --m_backgroundUpdates;
+        return;
+    }
+    --m_backgroundUpdates;
+    KvDebugLog(TEXT("CKvHidDeviceMgmt: no thread for the update after an interface removal (error %u); the "
+                    "message thread updates the table"),
+               LastErrorOrUnidentified());
+    m_devNotifications.AddDeviceTimer(record, kArrivalRecheckMs, true);
 }
 
 DWORD CKvHidDeviceMgmt::HandleDeviceChange(void* context, DWORD event, DEV_BROADCAST_HANDLE* dhp)

@@ -76,7 +76,7 @@ public:
 
 private:
     void TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record);
-    void StartBackgroundUpdate();
+    void StartBackgroundUpdate(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
 
     std::atomic<bool> m_bInitialized;
     KVLOCK m_devLock;

@@ -146,7 +146,15 @@ HRESULT CKvHidDirectInput::SetupDevice(const DIDEVICEINSTANCEW& instance, int in
         m_devCaps[index] = caps;
     }
     m_setupDevIndex = index;
+    m_bufferSizeStatus = DIERR_NOTBUFFERED;
     hr = device->EnumObjects(EnumObjectsCallback, this, DIDFT_ALL);
+    // An unbuffered device answers every read with an error: it would deliver nothing, and say nothing.
+    if (SUCCEEDED(hr) && FAILED(m_bufferSizeStatus))
+        KvDebugLog(
+            TEXT("CKvHidDirectInput: the buffer size of the %ws could not be set (0x%08x); it delivers "
+                 "nothing"),
+            index == VIRTUAL_MOUSE_INDEX ? TEXT("mouse") : TEXT("keyboard"),
+            static_cast<unsigned>(m_bufferSizeStatus));
     device->Acquire();
     return hr;
 }
@@ -160,8 +168,15 @@ BOOL CALLBACK CKvHidDirectInput::EnumObjectsCallback(LPCDIDEVICEOBJECTINSTANCEW,
     bufferSize.diph.dwObj = 0;
     bufferSize.diph.dwHow = DIPH_DEVICE;
     bufferSize.dwData = VIRTUAL_DEV_BUFFER_SIZE;
-    if (SUCCEEDED(self->m_pDevices[self->m_setupDevIndex]->SetProperty(DIPROP_BUFFERSIZE, &bufferSize.diph)))
+    const HRESULT hr =
+        self->m_pDevices[self->m_setupDevIndex]->SetProperty(DIPROP_BUFFERSIZE, &bufferSize.diph);
+    if (SUCCEEDED(hr))
+    {
+        self->m_bufferSizeStatus = DI_OK;
         return DIENUM_CONTINUE;
+    }
+    if (self->m_bufferSizeStatus != DI_OK)
+        self->m_bufferSizeStatus = hr;
     // The thread's last error is the answer, so the enumeration goes on unless it is 0.
     return static_cast<BOOL>(GetLastError());
 }

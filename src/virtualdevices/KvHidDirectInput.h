@@ -93,6 +93,7 @@ private:
     IDirectInputDevice8W* m_pDevices[VIRTUAL_DEV_COUNT];
     DIDEVICEINSTANCEW m_devInstances[VIRTUAL_DEV_COUNT];
     int m_setupDevIndex;
+    HRESULT m_bufferSizeStatus = DI_OK; // of the device being set up: DI_OK once its buffer size is set
     KVLOCK m_devLock;
     VirtualDevDelivery m_virtualDevs[VIRTUAL_DEV_COUNT];
     PollTimerSlot m_pollTimers[VIRTUAL_DEV_COUNT];

@@ -223,3 +223,32 @@ TEST(PollingTest, StoppingTheLibraryLeavesAPolledDeviceOpenAndPolled)
     ASSERT_TRUE(values.WaitForCount(2));
     StopReader(0);
 }
+
+// A reader that cannot be created: polling on answers ERROR_INVALID_THREAD_ID with the failed check of the
+// export, nothing reads the device, and polling on again starts the reader, which gets the report the
+// device queued meanwhile.
+TEST(PollingTest, AReaderThatCannotBeCreatedFailsPollingUntilTheNextTry)
+{
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    ValueRecorder values;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(0, &ValueRecorder::Callback, &values), 0u);
+    const int threadsBefore = RunningThreads();
+    LogCapture log;
+    Machine::Instance().FailCalls(winport::machine::WinportCall::CreateThread, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(KvHRSetPolling(0, 1), 1444u); // ERROR_INVALID_THREAD_ID
+    EXPECT_EQ(log.CountContaining(W("ASSERT(hRes == ERROR_SUCCESS || hRes == ERROR_ALREADY_INITIALIZED) failed in "
+                                    "\"KvHidRaw\"")),
+              1u);
+    EXPECT_EQ(RunningThreads(), threadsBefore);
+    EXPECT_EQ(Machine::Instance().GetDeviceStats(id).pendingReads, 0);
+    ASSERT_TRUE(Send(id, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00}));
+
+    EXPECT_EQ(KvHRSetPolling(0, 1), 0u);
+    ASSERT_TRUE(values.WaitForCount(1));
+    EXPECT_EQ(ValueOf(values.Last().values, 9, 1), 1);
+    StopReader(0);
+    EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
+    EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0}));
+    KvHRUnInitialize();
+}

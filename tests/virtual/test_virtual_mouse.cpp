@@ -194,3 +194,40 @@ TEST_F(VirtualMouseTest, PollingWithoutACallbackDropsEventsSoNothingOldArrivesLa
     ASSERT_EQ(mouseCalls.size(), mouseBefore + 1);
     EXPECT_EQ(mouseCalls.back().value.scaledValue, 9);
 }
+
+// A mouse with more axes and buttons than the records carry: twelve axis records (X, Y, the wheel, then
+// nine rows without a usage) and eight buttons; a button beyond the eighth has no place in the data format
+// and is never delivered.
+TEST(VirtualLargeMouseTest, TwelveAxesAndEightButtonsAreListedAndFurtherButtonsDeliverNothing)
+{
+    machine::SetMousePresent(true, 12, 14);
+    ASSERT_EQ(KvHRInitialize(), 0u);
+    const auto caps = MouseCaps();
+    ASSERT_EQ(caps.size(), 12u + 8u);
+    for (size_t i = 0; i < 12; ++i)
+    {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(caps[i].usagePage, i < 3 ? 1 : 0);
+        EXPECT_EQ(caps[i].usage, i < 3 ? 0x30 + i : 0u);
+        EXPECT_EQ(caps[i].minValue, -32767);
+        EXPECT_EQ(caps[i].maxValue, 32767);
+    }
+    for (size_t j = 0; j < 8; ++j)
+    {
+        EXPECT_EQ(caps[12 + j].usagePage, 9);
+        EXPECT_EQ(caps[12 + j].usage, j + 1);
+    }
+
+    VirtualDeviceRecorder buttons;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &buttons),
+              0u);
+    ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
+    ASSERT_TRUE(machine::PressMouseButton(9));
+    ASSERT_TRUE(machine::PressMouseButton(7));
+    ASSERT_TRUE(buttons.WaitForCalls(1));
+    EXPECT_EQ(buttons.Calls().at(0).value.usagePage, 9);
+    EXPECT_EQ(buttons.Calls().at(0).value.usage, 8)
+        << "the tenth button's press came first and was not delivered";
+    EXPECT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 0), 0u);
+    EXPECT_EQ(KvHRUnInitialize(), 0u);
+}

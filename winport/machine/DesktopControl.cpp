@@ -99,12 +99,12 @@ void RemoveConsoleUser()
 
 void SetKeyboardPresent(bool present)
 {
-    SystemInput::Instance().SetPresent(DeviceKind::Keyboard, present, 0);
+    SystemInput::Instance().SetPresent(DeviceKind::Keyboard, present, 0, 0);
 }
 
-void SetMousePresent(bool present, DWORD buttons)
+void SetMousePresent(bool present, DWORD buttons, DWORD axes)
 {
-    SystemInput::Instance().SetPresent(DeviceKind::Mouse, present, buttons);
+    SystemInput::Instance().SetPresent(DeviceKind::Mouse, present, buttons, axes);
 }
 
 bool PressKey(DWORD keyCode)

@@ -42,9 +42,11 @@ bool DeleteRegistryKey(Hive hive, const std::u16string& keyPath);
 void SetConsoleUser(const std::u16string& userName);
 void RemoveConsoleUser();
 
-// The keyboard and the mouse. Removing one makes its acquired device objects lose input.
+// The keyboard and the mouse. Removing one makes its acquired device objects lose input. The mouse has X,
+// Y and the wheel and up to 29 further axes (axes counts them all), and up to 32 buttons; the standard
+// mouse formats place only X, Y, the wheel and 8 buttons, so further ones are listed but report nothing.
 void SetKeyboardPresent(bool present);
-void SetMousePresent(bool present, DWORD buttons = 5);
+void SetMousePresent(bool present, DWORD buttons = 5, DWORD axes = 3);
 // Keys are DirectInput key codes (DIK_*); false when the keyboard is absent or has no such key.
 bool PressKey(DWORD keyCode);
 bool ReleaseKey(DWORD keyCode);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "src/devices/DeviceControl.h"
+#include "src/faults/FaultPlan.h"
 #include "src/kernel32/Clock.h"
 
 #include <functional>
@@ -22,6 +23,7 @@ namespace winport::machine
 using devices::DeviceStats;
 using devices::HidDeviceDescription;
 using devices::Removal;
+using faults::WinportCall;
 using kernel32::Clock;
 
 // What is still open in the process: handles by kind ("event", "thread", "timer queue", ...) and
@@ -79,6 +81,23 @@ public:
     int SendHandleEvent(uint32_t id, DWORD dbtEvent) { return Devices().SendHandleEvent(id, dbtEvent); }
     std::vector<std::u16string> InterfacePaths(uint32_t id) const { return Devices().InterfacePaths(id); }
     DeviceStats GetDeviceStats(uint32_t id) const { return Devices().Stats(id); }
+
+    // ---- Failing calls -----------------------------------------------------------------------
+    // Lets `skip` calls of `call` through, then fails the next `count` with `error` (a Win32 code; an
+    // HRESULT for DirectInput's calls, an NTSTATUS for HidP_GetCaps). FailDeviceCalls counts only the
+    // calls about the device `id` (the device of the opened interface, the handle or the preparsed
+    // data). The calls named by WinportCall fail without doing anything else.
+    void FailCalls(WinportCall call, DWORD error, int count = 1, int skip = 0)
+    {
+        faults::FaultPlan::Instance().Arm(call, error, count, skip);
+    }
+    void FailDeviceCalls(uint32_t id, WinportCall call, DWORD error, int count = 1, int skip = 0)
+    {
+        faults::FaultPlan::Instance().Arm(call, error, count, skip, id);
+    }
+    // Failures armed for the call that have not happened yet.
+    int PendingFailures(WinportCall call) const { return faults::FaultPlan::Instance().Pending(call); }
+    void ClearFailures() { faults::FaultPlan::Instance().Clear(); }
 
     // ---- Debug output ----------------------------------------------------------------------
     // Receives each OutputDebugStringW text (UTF-16) on the calling thread; null restores the

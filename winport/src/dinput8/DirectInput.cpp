@@ -3,6 +3,7 @@
 #include "src/dinput8/DirectInputDevice.h"
 #include "src/dinput8/HidControllers.h"
 #include "src/dinput8/SystemInput.h"
+#include "src/faults/FaultPlan.h"
 
 #include <cstring>
 #include <vector>
@@ -133,6 +134,8 @@ HRESULT DirectInput::CreateDevice(REFGUID guid, LPDIRECTINPUTDEVICE8W* device, L
         return DIERR_NOAGGREGATION;
     if (!m_initialized)
         return DIERR_NOTINITIALIZED;
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DirectInputCreateDevice))
+        return fault;
     for (auto& controller : HidGameControllers())
         if (controller.instance == guid)
             return DIERR_UNSUPPORTED;
@@ -163,6 +166,8 @@ HRESULT DirectInput::EnumDevices(DWORD type, LPDIENUMDEVICESCALLBACKW callback, 
         return DIERR_INVALIDPARAM;
     if (!m_initialized)
         return DIERR_NOTINITIALIZED;
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DirectInputEnumDevices))
+        return fault;
     // Read before taking the input lock: listing HID devices opens them.
     auto hidControllers = HidGameControllers();
     std::vector<DIDEVICEINSTANCEW> found;

@@ -1,6 +1,7 @@
 #include "src/dinput8/DirectInputDevice.h"
 
 #include "src/dinput8/SystemInput.h"
+#include "src/faults/FaultPlan.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,7 +38,7 @@ DirectInputDevice::DirectInputDevice(DeviceKind kind, IUnknown* owner) : m_kind(
     m_owner->AddRef();
     auto& system = SystemInput::Instance();
     std::lock_guard<std::mutex> guard(system.Lock());
-    m_objects = ObjectsOf(kind, system.MouseButtonsLocked());
+    m_objects = ObjectsOf(kind, system.MouseButtonsLocked(), system.MouseAxesLocked());
     system.AttachLocked(this);
 }
 
@@ -108,6 +109,8 @@ void DirectInputDevice::LoseLocked()
 
 HRESULT DirectInputDevice::GetCapabilities(LPDIDEVCAPS caps)
 {
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DeviceGetCapabilities))
+        return fault;
     if (caps == nullptr)
         return E_POINTER;
     // The DirectX 3 record is the first 24 bytes of today's.
@@ -154,6 +157,8 @@ void DirectInputDevice::FillObjectInfo(size_t index, DIDEVICEOBJECTINSTANCEW& in
 
 HRESULT DirectInputDevice::EnumObjects(LPDIENUMDEVICEOBJECTSCALLBACKW callback, LPVOID ref, DWORD flags)
 {
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DeviceEnumObjects))
+        return fault;
     if (callback == nullptr)
         return DIERR_INVALIDPARAM;
     std::vector<DIDEVICEOBJECTINSTANCEW> infos;
@@ -205,6 +210,8 @@ HRESULT DirectInputDevice::GetProperty(REFGUID prop, LPDIPROPHEADER header)
 
 HRESULT DirectInputDevice::SetProperty(REFGUID prop, LPCDIPROPHEADER header)
 {
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DeviceSetProperty))
+        return fault;
     if (header == nullptr)
         return E_POINTER;
     if (!IsProperty(prop, 1))
@@ -221,6 +228,8 @@ HRESULT DirectInputDevice::SetProperty(REFGUID prop, LPCDIPROPHEADER header)
 
 HRESULT DirectInputDevice::Acquire()
 {
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DeviceAcquire))
+        return fault;
     auto& system = SystemInput::Instance();
     std::lock_guard<std::mutex> guard(system.Lock());
     if (!m_formatSet)
@@ -316,6 +325,8 @@ std::vector<LONG> DirectInputDevice::MapFormat(const DIDATAFORMAT& format, HRESU
 
 HRESULT DirectInputDevice::SetDataFormat(LPCDIDATAFORMAT format)
 {
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DeviceSetDataFormat))
+        return fault;
     if (format == nullptr)
         return E_POINTER;
     HRESULT status;

@@ -11,7 +11,7 @@ const BYTE kExtendedKeys[] = {0x9C, 0x9D, 0xB5, 0xB7, 0xB8, 0xC5, 0xC7, 0xC8, 0x
                               0xCD, 0xCF, 0xD0, 0xD1, 0xD2, 0xD3, 0xDB, 0xDC, 0xDD};
 } // namespace
 
-std::vector<InputObject> ObjectsOf(DeviceKind kind, DWORD mouseButtons)
+std::vector<InputObject> ObjectsOf(DeviceKind kind, DWORD mouseButtons, DWORD mouseAxes)
 {
     std::vector<InputObject> objects;
     if (kind == DeviceKind::Keyboard)
@@ -26,6 +26,10 @@ std::vector<InputObject> ObjectsOf(DeviceKind kind, DWORD mouseButtons)
     objects.push_back({&GUID_XAxis, DIDFT_RELAXIS, 0, DIMOFS_X});
     objects.push_back({&GUID_YAxis, DIDFT_RELAXIS, 1, DIMOFS_Y});
     objects.push_back({&GUID_ZAxis, DIDFT_RELAXIS, 2, DIMOFS_Z});
+    // Further axes have no place in the standard mouse formats and never move.
+    for (DWORD axis = 3; axis < mouseAxes; ++axis)
+        objects.push_back(
+            {&GUID_Unknown, DIDFT_RELAXIS, axis, DIMOFS_BUTTON0 + mouseButtons + 4 * (axis - 3)});
     for (DWORD button = 0; button < mouseButtons; ++button)
         objects.push_back({&GUID_Button, DIDFT_PSHBUTTON, button, DIMOFS_BUTTON0 + button});
     return objects;

@@ -22,7 +22,7 @@ struct InputObject
     DWORD defaultOffset; // its offset when no data format says otherwise
 };
 
-// The objects of the machine's keyboard (its keys) or mouse (X, Y, wheel, then its buttons).
-std::vector<InputObject> ObjectsOf(DeviceKind kind, DWORD mouseButtons);
+// The objects of the machine's keyboard (its keys) or mouse (X, Y, wheel, its further axes, then its buttons).
+std::vector<InputObject> ObjectsOf(DeviceKind kind, DWORD mouseButtons, DWORD mouseAxes);
 
 } // namespace winport::dinput8

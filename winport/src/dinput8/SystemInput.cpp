@@ -28,7 +28,7 @@ void SystemInput::DetachLocked(DirectInputDevice* device)
     m_devices.erase(std::remove(m_devices.begin(), m_devices.end(), device), m_devices.end());
 }
 
-void SystemInput::SetPresent(DeviceKind kind, bool present, DWORD mouseButtons)
+void SystemInput::SetPresent(DeviceKind kind, bool present, DWORD mouseButtons, DWORD mouseAxes)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     if (kind == DeviceKind::Keyboard)
@@ -36,7 +36,8 @@ void SystemInput::SetPresent(DeviceKind kind, bool present, DWORD mouseButtons)
     else
     {
         m_mousePresent = present;
-        m_mouseButtons = std::min<DWORD>(mouseButtons, 8);
+        m_mouseButtons = std::min<DWORD>(mouseButtons, kMaxMouseButtons);
+        m_mouseAxes = std::clamp<DWORD>(mouseAxes, 3, kMaxMouseAxes);
     }
     // A device that goes away takes the acquisition of its device objects with it.
     if (!present)
@@ -59,7 +60,7 @@ bool SystemInput::Key(DWORD code, bool down)
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_keyboardPresent)
         return false;
-    auto keys = ObjectsOf(DeviceKind::Keyboard, 0);
+    auto keys = ObjectsOf(DeviceKind::Keyboard, 0, 0);
     if (std::none_of(keys.begin(), keys.end(), [&](const InputObject& key) { return key.instance == code; }))
         return false;
     // DirectInput reports a key's state in the high bit of the data byte.

@@ -25,6 +25,9 @@ struct GameController
     WORD usage; // 4 joystick, 5 game pad, 8 multi-axis controller (usage page 1)
 };
 
+constexpr DWORD kMaxMouseButtons = 32;
+constexpr DWORD kMaxMouseAxes = 32; // X, Y and the wheel included
+
 class SystemInput
 {
 public:
@@ -35,12 +38,13 @@ public:
     // With the lock held.
     bool PresentLocked(DeviceKind kind) const;
     DWORD MouseButtonsLocked() const { return m_mouseButtons; }
+    DWORD MouseAxesLocked() const { return m_mouseAxes; }
     const std::vector<GameController>& ControllersLocked() const { return m_controllers; }
     void AttachLocked(DirectInputDevice* device);
     void DetachLocked(DirectInputDevice* device);
 
     // The control side.
-    void SetPresent(DeviceKind kind, bool present, DWORD mouseButtons);
+    void SetPresent(DeviceKind kind, bool present, DWORD mouseButtons, DWORD mouseAxes);
     bool Key(DWORD code, bool down);
     void MouseMove(LONG dx, LONG dy, LONG wheel);
     bool MouseButton(DWORD button, bool down);
@@ -56,6 +60,7 @@ private:
     bool m_keyboardPresent = true;
     bool m_mousePresent = true;
     DWORD m_mouseButtons = 5;
+    DWORD m_mouseAxes = 3;
     DWORD m_sequence = 0;
     std::vector<GameController> m_controllers;
     std::vector<DirectInputDevice*> m_devices;

@@ -1,5 +1,6 @@
 // DirectInput8Create: the entry point of DirectInput 8.
 #include "src/dinput8/DirectInput.h"
+#include "src/faults/FaultPlan.h"
 
 using winport::dinput8::DirectInput;
 
@@ -14,6 +15,8 @@ extern "C" HRESULT WINAPI DirectInput8Create(HINSTANCE hinst, DWORD dwVersion, R
     // Only the wide interface exists on this machine.
     if (riidltf != IID_IDirectInput8W)
         return DIERR_NOINTERFACE;
+    if (const HRESULT fault = winport::faults::FaultHresult(winport::faults::WinportCall::DirectInput8Create))
+        return fault;
     auto* object = new DirectInput;
     // The module handle is checked here, so a module that is not loaded fails the creation.
     HRESULT status = object->Initialize(hinst, dwVersion);

@@ -2,11 +2,16 @@
 // access, as on Windows (a keyboard opened with no access answers them).
 #include <hidsdi.h>
 
+#include "src/devices/DeviceInterface.h"
+#include "src/devices/HidDevice.h"
 #include "src/devices/SimulatedDevices.h"
+#include "src/faults/FaultPlan.h"
 #include "src/kernel32/HandleTable.h"
 
 using winport::devices::HidFile;
 using winport::devices::SimulatedDevices;
+using winport::faults::FaultPlan;
+using winport::faults::WinportCall;
 using winport::kernel32::HandleTable;
 
 extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes)
@@ -20,6 +25,11 @@ extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIB
     if (Attributes == nullptr)
     {
         SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::HidD_GetAttributes, file->iface->device->id))
+    {
+        SetLastError(fault);
         return FALSE;
     }
     USHORT vendor = 0, product = 0, version = 0;
@@ -48,12 +58,19 @@ extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PRE
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
+    const uint32_t deviceId = file->iface->device->id;
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::HidD_GetPreparsedData, deviceId))
+    {
+        SetLastError(fault);
+        return FALSE;
+    }
     PHIDP_PREPARSED_DATA copy = SimulatedDevices::Instance().Reads().CopyPreparsedData(*file);
     if (copy == nullptr)
     {
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
+    FaultPlan::Instance().NotePreparsed(copy, deviceId);
     *PreparsedData = copy;
     return TRUE;
 }
@@ -65,5 +82,6 @@ extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedDa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    FaultPlan::Instance().ForgetPreparsed(PreparsedData);
     return TRUE;
 }

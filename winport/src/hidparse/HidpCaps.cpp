@@ -1,5 +1,6 @@
 // HidP_* functions that describe a collection: caps, link collections and
 // list lengths.
+#include "CapsFaultHook.h"
 #include "Preparsed.h"
 
 #include <hidpi.h>
@@ -129,6 +130,9 @@ extern "C"
         const Preparsed* preparsed = Preparsed::from(data);
         if (!preparsed)
             return HIDP_STATUS_INVALID_PREPARSED_DATA;
+        const NTSTATUS fault = winport::hidparse::CapsFaultFor(data);
+        if (fault != HIDP_STATUS_SUCCESS)
+            return fault;
         const kvhid::Header& h = preparsed->header();
         std::memset(caps, 0, sizeof *caps);
         caps->Usage = h.usage;

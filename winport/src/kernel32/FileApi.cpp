@@ -2,12 +2,17 @@
 #include "HandleTable.h"
 #include "ThreadState.h"
 
+#include "src/devices/DeviceInterface.h"
+#include "src/devices/HidDevice.h"
 #include "src/devices/SimulatedDevices.h"
+#include "src/faults/FaultPlan.h"
 
 #include <chrono>
 #include <thread>
 
 using winport::devices::HidFile;
+using winport::faults::FaultPlan;
+using winport::faults::WinportCall;
 using winport::kernel32::HandleTable;
 
 namespace
@@ -39,6 +44,13 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
     if (handle == nullptr)
     {
         SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    const uint32_t deviceId = HandleTable::Instance().LookupAs<HidFile>(handle)->iface->device->id;
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::CreateFileW, deviceId))
+    {
+        CloseHandle(handle);
+        SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);

@@ -4,6 +4,8 @@
 #include "ThreadReaper.h"
 #include "ThreadState.h"
 
+#include "src/faults/FaultPlan.h"
+
 using namespace winport::kernel32;
 
 namespace
@@ -25,6 +27,11 @@ extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_ST
     if (lpStartAddress == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (const DWORD fault = winport::faults::FaultPlan::Instance().Take(winport::faults::WinportCall::CreateThread))
+    {
+        SetLastError(fault);
         return nullptr;
     }
     ThreadReaper::Instance().ReapFinished();

@@ -4,7 +4,11 @@
 #include "ThreadReaper.h"
 #include "TimerQueue.h"
 
+#include "src/faults/FaultPlan.h"
+
 using namespace winport::kernel32;
+using winport::faults::FaultPlan;
+using winport::faults::WinportCall;
 
 namespace
 {
@@ -36,6 +40,11 @@ std::shared_ptr<QueueTimer> LookupTimer(const std::shared_ptr<TimerQueue>& queue
 
 extern "C" HANDLE WINAPI CreateTimerQueue(void)
 {
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::CreateTimerQueue))
+    {
+        SetLastError(fault);
+        return nullptr;
+    }
     ThreadReaper::Instance().ReapFinished();
     auto queue = std::make_shared<TimerQueue>();
     queue->Start();
@@ -57,6 +66,11 @@ extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQue
     if (phNewTimer == nullptr || Callback == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::CreateTimerQueueTimer))
+    {
+        SetLastError(fault);
         return FALSE;
     }
     auto timer = queue->AddTimer(Callback, Parameter, DueTime, Period);

@@ -4,6 +4,7 @@
 
 #include "DeviceInfoSet.h"
 #include "src/devices/SimulatedDevices.h"
+#include "src/faults/FaultPlan.h"
 #include "src/kernel32/HandleTable.h"
 
 #include <cfgmgr32.h>
@@ -14,6 +15,8 @@
 using winport::devices::InterfaceRecord;
 using winport::devices::kHidInterfaceClass;
 using winport::devices::kHidSetupClass;
+using winport::faults::FaultPlan;
+using winport::faults::WinportCall;
 using winport::kernel32::HandleTable;
 using winport::setupapi::DeviceInfoSet;
 
@@ -107,6 +110,11 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR En
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::SetupDiGetClassDevsW))
+    {
+        SetLastError(fault);
+        return INVALID_HANDLE_VALUE;
+    }
     bool all = (Flags & DIGCF_ALLCLASSES) != 0;
     const GUID& hidClass = (Flags & DIGCF_DEVICEINTERFACE) ? kHidInterfaceClass : kHidSetupClass;
     bool hid = all || *ClassGuid == hidClass;
@@ -169,6 +177,8 @@ extern "C" BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
         index = set->IndexOf(DeviceInterfaceData->Reserved);
     if (index < 0)
         return Fail(ERROR_INVALID_PARAMETER);
+    if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::SetupDiGetDeviceInterfaceDetailW))
+        return Fail(fault);
     // The size-query protocol: no buffer and size 0 asks for the size; a buffer must carry the
     // structure's own size in cbSize.
     if (DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0)

@@ -1,7 +1,10 @@
 // The exported user32 functions: argument checks, then the window manager or the registrations.
 #include "src/user32/DeviceNotifications.h"
+#include "src/faults/FaultPlan.h"
 #include "src/user32/WindowManager.h"
 
+using winport::faults::FaultPlan;
+using winport::faults::WinportCall;
 using winport::user32::DeviceNotifications;
 using winport::user32::WindowManager;
 
@@ -13,6 +16,11 @@ extern "C"
         if (lpWndClass == nullptr)
         {
             SetLastError(ERROR_NOACCESS);
+            return 0;
+        }
+        if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::RegisterClassW))
+        {
+            SetLastError(fault);
             return 0;
         }
         return WindowManager::Instance().RegisterClass(*lpWndClass);
@@ -27,6 +35,11 @@ extern "C"
                                 int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                 HINSTANCE hInstance, LPVOID lpParam)
     {
+        if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::CreateWindowExW))
+        {
+            SetLastError(fault);
+            return nullptr;
+        }
         CREATESTRUCTW cs{lpParam,
                          hInstance,
                          hMenu,
@@ -155,6 +168,11 @@ extern "C"
 
     HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags)
     {
+        if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::RegisterDeviceNotificationW))
+        {
+            SetLastError(fault);
+            return nullptr;
+        }
         return DeviceNotifications::Instance().Register(hRecipient, NotificationFilter, Flags);
     }
 

@@ -1,0 +1,25 @@
+#include "CapsFaultHook.h"
+
+#include <atomic>
+
+namespace winport::hidparse
+{
+
+namespace
+{
+std::atomic<CapsFaultHook> capsFaultHook{nullptr};
+}
+
+void SetCapsFaultHook(CapsFaultHook hook)
+{
+    capsFaultHook = hook;
+}
+
+NTSTATUS CapsFaultFor(PHIDP_PREPARSED_DATA preparsed)
+{
+    const CapsFaultHook hook = capsFaultHook;
+    const NTSTATUS status = hook ? hook(preparsed) : HIDP_STATUS_SUCCESS;
+    return status == 0 ? HIDP_STATUS_SUCCESS : status;
+}
+
+} // namespace winport::hidparse
