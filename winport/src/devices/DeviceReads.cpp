@@ -219,6 +219,21 @@ void DeviceReads::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status)
     CancelReadsLocked(file, allThreads, status, signals);
 }
 
+bool DeviceReads::CancelRead(HidFile& file, LPOVERLAPPED overlapped, ULONG_PTR status)
+{
+    DeferredSignals signals;
+    std::lock_guard<std::mutex> guard(file.iface->device->lock);
+    auto found =
+        std::find_if(file.pending.begin(), file.pending.end(),
+                     [overlapped](const PendingRead* read) { return read->overlapped == overlapped; });
+    if (found == file.pending.end())
+        return false;
+    PendingRead* read = *found;
+    file.pending.erase(found);
+    CompleteLocked(*read, status, nullptr, 0, signals);
+    return true;
+}
+
 void DeviceReads::CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status,
                                     DeferredSignals& signals)
 {

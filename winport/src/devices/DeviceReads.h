@@ -30,6 +30,8 @@ public:
     BOOL Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytesRead, LPOVERLAPPED overlapped);
     // Completes the file's pending reads (the calling thread's only, unless allThreads) with status.
     void CancelReads(HidFile& file, bool allThreads, ULONG_PTR status);
+    // CancelIoEx: the read of that OVERLAPPED, whichever thread issued it. False when none is pending.
+    bool CancelRead(HidFile& file, LPOVERLAPPED overlapped, ULONG_PTR status);
     void OnFileClosed(HidFile& file);
     bool Attributes(const HidFile& file, USHORT& vendorId, USHORT& productId, USHORT& version) const;
     PHIDP_PREPARSED_DATA CopyPreparsedData(const HidFile& file) const;

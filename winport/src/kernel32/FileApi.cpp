@@ -111,3 +111,24 @@ extern "C" BOOL WINAPI CancelIo(HANDLE hFile)
     Devices().CancelReads(*file, false, winport::devices::kStatusCancelled);
     return TRUE;
 }
+
+// Null cancels every read of the handle, whichever thread issued it; else only that read, and
+// ERROR_NOT_FOUND when it is not pending.
+extern "C" BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hFile);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpOverlapped == nullptr)
+    {
+        Devices().CancelReads(*file, true, winport::devices::kStatusCancelled);
+        return TRUE;
+    }
+    if (Devices().CancelRead(*file, lpOverlapped, winport::devices::kStatusCancelled))
+        return TRUE;
+    SetLastError(ERROR_NOT_FOUND);
+    return FALSE;
+}
