@@ -27,6 +27,8 @@ _stWindowAssociation CKvDevNotifications::m_windowAssociations[CKvDevNotificatio
     {};
 LONG CKvDevNotifications::m_instanceCount = 0;
 
+std::atomic<LONG> CKvHidDeviceRaw::m_readersInLibrary{0};
+
 CKvHidDeviceMgmt hidDeviceMgmt;
 CKvHidFilterMgmt hidFilterMgmt;
 CKvHidDirectInput hidDirectInput;

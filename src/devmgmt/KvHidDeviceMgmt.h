@@ -76,6 +76,7 @@ public:
 
 private:
     void TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    void KeepCodeForRunningReaders();
     void StartBackgroundUpdate();
 
     std::atomic<bool> m_bInitialized;
