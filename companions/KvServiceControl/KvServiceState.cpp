@@ -35,7 +35,14 @@ void PinModule()
 
 KvServiceState& KvServiceState::Instance()
 {
+#if defined(_WIN32)
+    // Never destroyed on Windows: at process exit the notification thread has been ended inside its wait on
+    // the state's condition, and destroying that condition then blocks for good. Once connected the module
+    // is pinned anyway, so the state would only go with the process.
+    static KvServiceState& state = *new KvServiceState;
+#else
     static KvServiceState state;
+#endif
     return state;
 }
 

@@ -50,7 +50,7 @@ bool ReadNameProperty(HDEVINFO list, SP_DEVINFO_DATA* info, DWORD property, LPWS
 } // namespace
 
 CKvHidDeviceMgmt::CKvHidDeviceMgmt()
-    : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(),
+    : m_bInitialized(false), m_bProcessExiting(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(),
       m_notifHandler(nullptr), m_notifContext(nullptr), m_nextPos(0), m_pfnUpdateRunner(nullptr),
       m_backgroundUpdates(0)
 {
@@ -60,6 +60,8 @@ CKvHidDeviceMgmt::CKvHidDeviceMgmt()
 
 CKvHidDeviceMgmt::~CKvHidDeviceMgmt()
 {
+    if (m_bProcessExiting)
+        return;
     if (m_bInitialized)
         Stop();
     CloseHidDevices();
