@@ -1,6 +1,7 @@
 #include "KvServiceState.h"
 
 #include "KvCommon.h"
+#include "KvSimScenario.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -94,6 +95,8 @@ DWORD KvServiceState::Connect()
         return status;
     if (m_connected)
         return 0;
+    if (!m_scenarioRead)
+        ApplyScenarioLocked();
 #if defined(_WIN32)
     PinModule();
 #endif
@@ -106,6 +109,27 @@ DWORD KvServiceState::Connect()
     // callback on Windows, where starting needs the loader lock.
     m_idle.wait_for(guard, kThreadStartWait, [&] { return m_startedThreads == count; });
     return 0;
+}
+
+// The state the process asked for (KvSimScenario.h), if any; a scenario that cannot be read leaves the
+// state as it was.
+void KvServiceState::ApplyScenarioLocked()
+{
+    m_scenarioRead = true;
+    const char* text = std::getenv(KvSimScenario::kVariable);
+    if (text == nullptr)
+        return;
+    KvSimScenario scenario;
+    std::string error;
+    if (!KvSimScenario::Parse(text, scenario, error))
+    {
+        KvDebugLog(TEXT("KvServiceControl: %hs ignored: %hs\n"), KvSimScenario::kVariable, error.c_str());
+        return;
+    }
+    scriptRunning = scenario.scriptRunning;
+    devices.clear();
+    for (const KvSimScenario::Device& device : scenario.devices)
+        devices.push_back({device.id, !device.name.empty(), device.name, device.caps});
 }
 
 void KvServiceState::Disconnect()
