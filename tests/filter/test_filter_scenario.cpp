@@ -93,6 +93,7 @@ TEST(FilterScenario, SixteenDevicesAreTheMost)
     for (int id = 0; id < 16; ++id)
         text += ";device=" + std::to_string(id) + ",Pad " + std::to_string(id) + ",1,0,0";
     StartWithScenario(text);
+    EXPECT_FALSE(ScriptRunning());
     EXPECT_EQ(FilteredDevices().size(), 16u);
     KvHRUnInitialize();
 }
