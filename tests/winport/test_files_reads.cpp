@@ -159,8 +159,8 @@ TEST_F(DeviceReads, CancelIoAbortsThisThreadsReads)
 }
 
 // CancelIoEx reaches the reads of another thread (which stays alive: a thread's end takes its reads with
-// it): with a read's OVERLAPPED only that read, with none every read of the handle; a read no longer
-// pending is not found.
+// it): with a read's OVERLAPPED only that read, with none every read of the handle; with nothing to
+// cancel it fails.
 TEST_F(DeviceReads, CancelIoExAbortsAnotherThreadsReads)
 {
     HANDLE file = Open();
@@ -192,6 +192,8 @@ TEST_F(DeviceReads, CancelIoExAbortsAnotherThreadsReads)
     EXPECT_TRUE(CancelIoEx(file, nullptr));
     EXPECT_FALSE(GetOverlappedResult(file, &other, &bytes, TRUE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_FALSE(CancelIoEx(file, nullptr)) << "nothing left to cancel";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
 
     SetEvent(testDone);
     reader.join();

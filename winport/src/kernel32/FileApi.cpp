@@ -112,8 +112,8 @@ extern "C" BOOL WINAPI CancelIo(HANDLE hFile)
     return TRUE;
 }
 
-// Null cancels every read of the handle, whichever thread issued it; else only that read, and
-// ERROR_NOT_FOUND when it is not pending.
+// Null cancels every read of the handle, whichever thread issued it; else only that read. Nothing to
+// cancel fails with ERROR_NOT_FOUND, as Windows documents (Wine 8 answers TRUE for null).
 extern "C" BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
 {
     auto file = HandleTable::Instance().LookupAs<HidFile>(hFile);
@@ -122,12 +122,11 @@ extern "C" BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (lpOverlapped == nullptr)
-    {
-        Devices().CancelReads(*file, true, winport::devices::kStatusCancelled);
-        return TRUE;
-    }
-    if (Devices().CancelRead(*file, lpOverlapped, winport::devices::kStatusCancelled))
+    const bool cancelled =
+        lpOverlapped == nullptr
+            ? Devices().CancelReads(*file, true, winport::devices::kStatusCancelled)
+            : Devices().CancelRead(*file, lpOverlapped, winport::devices::kStatusCancelled);
+    if (cancelled)
         return TRUE;
     SetLastError(ERROR_NOT_FOUND);
     return FALSE;
