@@ -34,6 +34,16 @@ void PinModule()
 #endif
 } // namespace
 
+#if !defined(_WIN32)
+namespace
+{
+// Constructed when the module loads, so destroyed only after the library, which this module was loaded for,
+// has run its teardown and released the service (a state made at its first use went first, and a process
+// leaving with the library started aborted on its running notification thread).
+KvServiceState serviceState;
+} // namespace
+#endif
+
 KvServiceState& KvServiceState::Instance()
 {
 #if defined(_WIN32)
@@ -41,10 +51,18 @@ KvServiceState& KvServiceState::Instance()
     // the state's condition, and destroying that condition then blocks for good. Once connected the module
     // is pinned anyway, so the state would only go with the process.
     static KvServiceState& state = *new KvServiceState;
-#else
-    static KvServiceState state;
-#endif
     return state;
+#else
+    return serviceState;
+#endif
+}
+
+// A process that leaves with the service connected and no library to release it.
+KvServiceState::~KvServiceState()
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    m_connected = false;
+    StopThreads(guard);
 }
 
 DWORD KvServiceState::Status(KvSimCall call)

@@ -17,6 +17,7 @@ class KvServiceState
 {
 public:
     static KvServiceState& Instance();
+    ~KvServiceState();
 
     struct FilteredDevice
     {
