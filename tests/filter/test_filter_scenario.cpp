@@ -61,7 +61,8 @@ TEST(FilterScenario, TheServiceStartsWithTheScriptAndDevicesTheScenarioNames)
     EXPECT_TRUE(ScriptRunning());
     ASSERT_EQ(FilteredDevices(), (std::vector<uint32_t>{FILTERED_DEVICE_FLAG | 1, FILTERED_DEVICE_FLAG | 7}));
     EXPECT_EQ(Name(FILTERED_DEVICE_FLAG | 1), W("Arcade Stick"));
-    EXPECT_EQ(Name(FILTERED_DEVICE_FLAG | 7), W("FILTER-Implement")) << "an empty name is a device without one";
+    EXPECT_EQ(Name(FILTERED_DEVICE_FLAG | 7), W("FILTER-Implement"))
+        << "an empty name is a device without one";
 
     const std::vector<_stHidCapability> stick = Capabilities(FILTERED_DEVICE_FLAG | 1);
     ASSERT_EQ(stick.size(), 15u) << "12 buttons, 2 axes, 1 hat";
