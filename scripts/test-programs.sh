@@ -4,7 +4,8 @@
 #                          the installed package and runs it; runs the installed kvhidmon
 #   windows-sdk BUILD      installs the Windows build BUILD, builds the example with mingw-w64 against it
 #                          and runs it under Wine (WINEPREFIX from the caller)
-#   windows-monitor BUILD  kvhidmon.exe of BUILD under Wine: list, caps and watch as JSON lines
+#   windows-monitor BUILD  kvhidmon.exe of BUILD under Wine: list, caps and watch as JSON lines, with
+#                          filtered devices from a service scenario (KVSC_SCENARIO)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 leg=$1
@@ -78,6 +79,9 @@ case $leg in
         ;;
     windows-monitor)
         monitor="$build/bin/kvhidmon.exe"
+        # The simulated service starts with a script and two filtered devices (companions/KvServiceControl/
+        # KvSimScenario.h): a separate process cannot reach its control header.
+        export KVSC_SCENARIO="script=on; device=1,Scenario Stick,12,2,1; device=2,Scenario Pedals,0,3,0"
         # Wine brings up its own HID devices with its services: ask again for a while if none is listed yet.
         for attempt in 1 2 3 4 5 6 7 8 9 10; do
             devices=$(timeout 120 "$wine" "$monitor" list --json | tr -d '\r' | check_json) ||
@@ -87,11 +91,18 @@ case $leg in
         done
         expect_line "256 virtual" "$devices"
         expect_line "257 virtual" "$devices"
+        expect_line "16711681 filtered" "$devices"
+        expect_line "16711682 filtered" "$devices"
         # Wine's own HID devices (a keyboard and a mouse of its bus) open for reading, unlike on Windows.
         grep -q ' physical$' <<<"$devices" || fail "no physical device of Wine's in: $devices"
         first=$(grep ' physical$' <<<"$devices" | head -n 1 | cut -d' ' -f1)
         caps=$(timeout 120 "$wine" "$monitor" caps --json "$first" | tr -d '\r' | check_json)
         expect_line "$first physical" "$caps"
+        # The stick's 12 buttons, 2 axes and hat, in the native build's fields.
+        stick=$(timeout 120 "$wine" "$monitor" caps --json 0xFF0001 | tr -d '\r')
+        expect_line "16711681 filtered" "$(check_json <<<"$stick")"
+        count=$(python3 -c 'import json, sys; line = json.loads(sys.stdin.read()); print(line["name"], len(line["caps"]))' <<<"$stick")
+        [ "$count" = "Scenario Stick 15" ] || fail "caps 0xFF0001: $count"
         watched=$(timeout 120 "$wine" "$monitor" watch --json --duration 3 | tr -d '\r' | check_json)
         [ "$(sort <<<"$watched")" = "$(sort <<<"$devices")" ] || fail "watch showed $watched, list $devices"
         # A wrong argument: one line, exit status 2.

@@ -1,6 +1,7 @@
 #include "KvServiceState.h"
 
 #include "KvCommon.h"
+#include "KvSimScenario.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -33,10 +34,35 @@ void PinModule()
 #endif
 } // namespace
 
+#if !defined(_WIN32)
+namespace
+{
+// Constructed when the module loads, so destroyed only after the library, which this module was loaded for,
+// has run its teardown and released the service (a state made at its first use went first, and a process
+// leaving with the library started aborted on its running notification thread).
+KvServiceState serviceState;
+} // namespace
+#endif
+
 KvServiceState& KvServiceState::Instance()
 {
-    static KvServiceState state;
+#if defined(_WIN32)
+    // Never destroyed on Windows: at process exit the notification thread has been ended inside its wait on
+    // the state's condition, and destroying that condition then blocks for good. Once connected the module
+    // is pinned anyway, so the state would only go with the process.
+    static KvServiceState& state = *new KvServiceState;
     return state;
+#else
+    return serviceState;
+#endif
+}
+
+// A process that leaves with the service connected and no library to release it.
+KvServiceState::~KvServiceState()
+{
+    std::unique_lock<std::mutex> guard(mutex);
+    m_connected = false;
+    StopThreads(guard);
 }
 
 DWORD KvServiceState::Status(KvSimCall call)
@@ -87,6 +113,8 @@ DWORD KvServiceState::Connect()
         return status;
     if (m_connected)
         return 0;
+    if (!m_scenarioRead)
+        ApplyScenarioLocked();
 #if defined(_WIN32)
     PinModule();
 #endif
@@ -99,6 +127,27 @@ DWORD KvServiceState::Connect()
     // callback on Windows, where starting needs the loader lock.
     m_idle.wait_for(guard, kThreadStartWait, [&] { return m_startedThreads == count; });
     return 0;
+}
+
+// The state the process asked for (KvSimScenario.h), if any; a scenario that cannot be read leaves the
+// state as it was.
+void KvServiceState::ApplyScenarioLocked()
+{
+    m_scenarioRead = true;
+    const char* text = std::getenv(KvSimScenario::kVariable);
+    if (text == nullptr)
+        return;
+    KvSimScenario scenario;
+    std::string error;
+    if (!KvSimScenario::Parse(text, scenario, error))
+    {
+        KvDebugLog(TEXT("KvServiceControl: %hs ignored: %hs\n"), KvSimScenario::kVariable, error.c_str());
+        return;
+    }
+    scriptRunning = scenario.scriptRunning;
+    devices.clear();
+    for (const KvSimScenario::Device& device : scenario.devices)
+        devices.push_back({device.id, !device.name.empty(), device.name, device.caps});
 }
 
 void KvServiceState::Disconnect()

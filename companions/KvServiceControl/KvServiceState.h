@@ -17,6 +17,7 @@ class KvServiceState
 {
 public:
     static KvServiceState& Instance();
+    ~KvServiceState();
 
     struct FilteredDevice
     {
@@ -70,6 +71,7 @@ private:
     };
 
     void Run(unsigned generation);
+    void ApplyScenarioLocked();
     void StopThreads(std::unique_lock<std::mutex>& guard);
 
     std::condition_variable m_wake;
@@ -81,8 +83,9 @@ private:
     std::chrono::milliseconds m_stopWait{10000};
     std::deque<Notification> m_queue;
     bool m_connected = false;
-    unsigned m_delivering = 0; // notifications being delivered right now, on any thread
-    unsigned m_generation = 0; // a thread serves while the generation it started with is current
+    bool m_scenarioRead = false; // the process's scenario is read at its first connection only
+    unsigned m_delivering = 0;   // notifications being delivered right now, on any thread
+    unsigned m_generation = 0;   // a thread serves while the generation it started with is current
     unsigned m_runningThreads = 0;
     unsigned m_startedThreads = 0; // threads of the current generation that have started
     std::vector<std::thread> m_threads;

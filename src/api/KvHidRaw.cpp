@@ -27,6 +27,8 @@ _stWindowAssociation CKvDevNotifications::m_windowAssociations[CKvDevNotificatio
     {};
 LONG CKvDevNotifications::m_instanceCount = 0;
 
+std::atomic<LONG> CKvHidDeviceRaw::m_readersInLibrary{0};
+
 CKvHidDeviceMgmt hidDeviceMgmt;
 CKvHidFilterMgmt hidFilterMgmt;
 CKvHidDirectInput hidDirectInput;
@@ -92,15 +94,20 @@ DWORD StopFromExport()
 }
 
 // processExit: the process is ending (the loader's reserved argument is not null), and the system has
-// already ended every other thread, so nothing is waited for.
+// already ended every other thread. Nothing is waited for then: the service's notification thread, the
+// readers and the queue's thread will never leave, and the system reclaims what they held.
 DWORD StopOnLastDetach(bool processExit)
 {
     StopDeviceNotifications();
-    ReleaseService();
     if (processExit)
+    {
+        hidFilterMgmt.MarkStopped();
+        hidDeviceMgmt.ForgetOnProcessExit();
         hidDirectInput.ForgetOnProcessExit();
-    else
-        hidDirectInput.DeletePollingQueueOnUnload();
+        return ERROR_SUCCESS;
+    }
+    ReleaseService();
+    hidDirectInput.DeletePollingQueueOnUnload();
     return ERROR_SUCCESS;
 }
 
@@ -135,9 +142,12 @@ void KeepCodeForRunningNotification()
 void DetachLast(bool processExit)
 {
     lifecycleGate.RunLast(processExit ? &StopOnProcessExit : &StopOnUnload);
-    // No interface event comes any more; updates started by earlier removals may still wait at the gate.
-    hidDeviceMgmt.WaitBackgroundUpdates(kBackgroundUpdateWaitMs);
-    KeepCodeForRunningNotification();
+    if (!processExit)
+    {
+        // No interface event comes any more; updates started by earlier removals may still wait at the gate.
+        hidDeviceMgmt.WaitBackgroundUpdates(kBackgroundUpdateWaitMs);
+        KeepCodeForRunningNotification();
+    }
     CLock::DeleteLockPrimitive(&dllCallLock);
 }
 } // namespace

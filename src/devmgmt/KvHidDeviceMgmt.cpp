@@ -11,6 +11,7 @@ extern "C"
 #include "KvCallbackScope.h"
 #include "KvCheck.h"
 #include "KvHidDeviceRaw.h"
+#include "KvModulePin.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -49,8 +50,9 @@ bool ReadNameProperty(HDEVINFO list, SP_DEVINFO_DATA* info, DWORD property, LPWS
 } // namespace
 
 CKvHidDeviceMgmt::CKvHidDeviceMgmt()
-    : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(), m_notifHandler(nullptr),
-      m_notifContext(nullptr), m_nextPos(0), m_pfnUpdateRunner(nullptr), m_backgroundUpdates(0)
+    : m_bInitialized(false), m_bProcessExiting(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(),
+      m_notifHandler(nullptr), m_notifContext(nullptr), m_nextPos(0), m_pfnUpdateRunner(nullptr),
+      m_backgroundUpdates(0)
 {
     CLock::CreateLockPrimitiveEx(&m_devLock, "&m_devLock", enLockTypeDefault);
     CLock::CreateLockPrimitiveEx(&m_notifLock, "&m_notifLock", enLockTypeDefault);
@@ -58,6 +60,8 @@ CKvHidDeviceMgmt::CKvHidDeviceMgmt()
 
 CKvHidDeviceMgmt::~CKvHidDeviceMgmt()
 {
+    if (m_bProcessExiting)
+        return;
     if (m_bInitialized)
         Stop();
     CloseHidDevices();
@@ -312,18 +316,31 @@ DWORD CKvHidDeviceMgmt::GetCurrentDevices(DWORD* positions, ULONG capacity, ULON
 void CKvHidDeviceMgmt::CloseHidDevices()
 {
     CLock hold(&m_devLock, "CKvHidDeviceMgmt::CloseHidDevices", false, true, KV_LOCK_TIMEOUT_MS);
-    // Every reader is told to stop first, so they all end together within one wait (on Windows, under the
-    // loader lock, no thread can end at all: the whole close then costs that one wait, not one per device).
+    // Every reader is told to stop (its read cancelled) first, so they all leave within one wait (on
+    // Windows, under the loader lock, no thread can end at all, but a reader can leave the library's code).
     for (CKvHidDeviceRaw* device : m_devices)
         if (device != nullptr)
             device->RequestStop();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseWaitMs);
+    if (!CKvHidDeviceRaw::WaitReadersLeft(deadline))
+        KeepCodeForRunningReaders();
     for (CKvHidDeviceRaw*& device : m_devices)
     {
         if (device != nullptr)
             CKvHidDeviceRaw::DestroyAtClose(device, deadline);
         device = nullptr;
     }
+}
+
+// A reader still in the library after the close's wait (on Windows, one created just before the unload
+// cannot start before the loader lock is let go) would run code that the unload unmaps: pin it instead.
+void CKvHidDeviceMgmt::KeepCodeForRunningReaders()
+{
+    if (CKvModulePin::PinLibraryModules())
+        KvDebugLogString(
+            TEXT("CKvHidDeviceMgmt: a device's reader still runs in the library; it stays loaded\n"));
+    else
+        KvDebugLogString(TEXT("CKvHidDeviceMgmt: a device's reader still runs in the library\n"));
 }
 
 DWORD CKvHidDeviceMgmt::SetReadDeviceValuesCallback(DWORD devPos, ReadDeviceValuesCallback callback,

@@ -38,6 +38,9 @@ public:
     // The library's stop: notifications end, the open devices stay in the table.
     void Stop();
     bool IsStarted() const { return m_bInitialized; }
+    // At process exit every other thread has ended: teardown then closes nothing and waits for no reader
+    // (the system reclaims the handles; a lock a killed thread held would cost its whole timeout).
+    void ForgetOnProcessExit() { m_bProcessExiting = true; }
 
     DWORD UpdateHidDevicesList();
     DWORD UpdateHidDevicesListTry();
@@ -77,8 +80,10 @@ public:
 private:
     void TakeIn(DEV_BROADCAST_DEVICEINTERFACE_W* record);
     void StartBackgroundUpdate(const DEV_BROADCAST_DEVICEINTERFACE_W* record);
+    void KeepCodeForRunningReaders();
 
     std::atomic<bool> m_bInitialized;
+    bool m_bProcessExiting;
     KVLOCK m_devLock;
     KVLOCK m_notifLock;
     CKvHidDeviceRaw* m_devices[MAX_HID_DEVICES];

@@ -95,8 +95,35 @@ void CKvHidDeviceRaw::Destroy(CKvHidDeviceRaw* device)
 void CKvHidDeviceRaw::DestroyAtClose(CKvHidDeviceRaw* device, std::chrono::steady_clock::time_point deadline)
 {
     device->m_bStopPolling = 1;
+#if !defined(_WIN32)
+    // Natively the reader's thread ends once it has left; on Windows the close runs under the loader lock,
+    // where no thread ends, so WaitReadersLeft was all there was to wait for.
     device->WaitForReader(deadline, true);
+#else
+    (void)deadline;
+#endif
+    // A reader that outlived the close (it could not even start under the loader lock) calls nobody: the
+    // application has let the library go.
+    device->SetReadValuesCallback(nullptr, nullptr);
     device->Release();
+}
+
+void CKvHidDeviceRaw::RequestStop()
+{
+    m_bStopPolling = 1;
+    if (m_hidDevice.HidDevice != INVALID_HANDLE_VALUE)
+        CancelIoEx(m_hidDevice.HidDevice, nullptr);
+}
+
+bool CKvHidDeviceRaw::WaitReadersLeft(std::chrono::steady_clock::time_point deadline)
+{
+    while (m_readersInLibrary > 0)
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Sleep(kReaderWaitSliceMs);
+    }
+    return true;
 }
 
 void CKvHidDeviceRaw::Release()
@@ -670,23 +697,38 @@ DWORD CKvHidDeviceRaw::SetPolling(bool poll)
 // cleared stop flag again; once it has ended, a new one is started.
 DWORD CKvHidDeviceRaw::StartReadThread()
 {
-    std::lock_guard<std::mutex> guard(m_callbackGuard);
-    if (m_bReaderRunning)
-        return ERROR_ALREADY_INITIALIZED;
-    if (m_hReadThread != nullptr)
-        CloseHandle(m_hReadThread);
-    AddRef();
-    m_bReaderRunning = true;
-    m_hReadThread = CreateThread(nullptr, 0, AsynchReadThreadProc, this, CREATE_SUSPENDED, nullptr);
-    if (m_hReadThread == nullptr)
     {
-        m_bReaderRunning = false;
-        --m_refs; // the table still holds its reference
-        return ERROR_INVALID_THREAD_ID;
+        std::lock_guard<std::mutex> guard(m_callbackGuard);
+        if (m_bReaderRunning)
+            return ERROR_ALREADY_INITIALIZED;
+        if (m_hReadThread != nullptr)
+            CloseHandle(m_hReadThread);
+        AddRef();
+        m_bReaderRunning = true;
+        ++m_readersInLibrary;
+        m_hReadThread = CreateThread(nullptr, 0, AsynchReadThreadProc, this, CREATE_SUSPENDED, nullptr);
+        if (m_hReadThread == nullptr)
+        {
+            m_bReaderRunning = false;
+            --m_readersInLibrary;
+            --m_refs; // the table still holds its reference
+            return ERROR_INVALID_THREAD_ID;
+        }
+        SetThreadPriority(m_hReadThread, THREAD_PRIORITY_TIME_CRITICAL);
+        ResumeThread(m_hReadThread);
     }
-    SetThreadPriority(m_hReadThread, THREAD_PRIORITY_TIME_CRITICAL);
-    ResumeThread(m_hReadThread);
+    WaitReaderStarted();
     return ERROR_SUCCESS;
+}
+
+// On Windows a thread starts only once it gets the loader lock: a reader still waiting for it when the
+// library unloads would begin in unmapped code. So polling returns once the reader runs (bounded: another
+// thread may hold the loader lock a while).
+void CKvHidDeviceRaw::WaitReaderStarted()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReaderWaitMs);
+    while (m_readThreadId == 0 && m_bReaderRunning && std::chrono::steady_clock::now() < deadline)
+        Sleep(1);
 }
 
 DWORD WINAPI CKvHidDeviceRaw::AsynchReadThreadProc(LPVOID param)
@@ -695,6 +737,7 @@ DWORD WINAPI CKvHidDeviceRaw::AsynchReadThreadProc(LPVOID param)
     device->m_readThreadId = GetCurrentThreadId();
     device->ReadLoop();
     device->Release();
+    --m_readersInLibrary; // the last touch of the library's data
     return 0;
 }
 

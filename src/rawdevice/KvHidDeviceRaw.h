@@ -89,8 +89,15 @@ public:
     static void Destroy(CKvHidDeviceRaw* device);
     // The same when the library closes every device: the readers were all stopped beforehand and share one
     // deadline, and a reader inside its callback is waited for too, since the library's code may go next.
+    // A reader still running past the deadline delivers nothing more.
     static void DestroyAtClose(CKvHidDeviceRaw* device, std::chrono::steady_clock::time_point deadline);
-    void RequestStop() { m_bStopPolling = 1; }
+    // Raises the stop flag and cancels the read in flight, whichever thread issued it, so a waiting reader
+    // goes on at once rather than after its wait slice.
+    void RequestStop();
+    // Waits until no reader of any device runs the library's code (its last act is to leave a count). On
+    // Windows this is what an unload can wait for: under the loader lock no thread can end, but a reader
+    // can leave. False when one still runs at the deadline (or has not started: starting needs the lock).
+    static bool WaitReadersLeft(std::chrono::steady_clock::time_point deadline);
 
     _stHidDevice* GetDevice() { return &m_hidDevice; }
     DWORD GetDeviceName(LPWSTR destination);
@@ -121,6 +128,7 @@ private:
     void LookupOemName(HKEY oemKey, LPCWSTR vidPid, LPWSTR result);
     bool OpenOemKey(HKEY root, HKEY* key);
     void ReadLoop();
+    void WaitReaderStarted();
     void WaitForReader(std::chrono::steady_clock::time_point deadline, bool evenWhileDelivering);
     void AddRef() { ++m_refs; }
     void Release();
@@ -139,4 +147,7 @@ private:
     std::atomic<DWORD> m_readThreadId;  // the reader's id while it runs, else 0
     std::atomic<bool> m_bReaderRunning; // set before the reader starts, cleared as it ends
     std::atomic<bool> m_bDelivering;    // the reader is inside the application's callback
+
+    // Readers started and not yet out of the library's code, over every device.
+    static std::atomic<LONG> m_readersInLibrary;
 };

@@ -3,6 +3,9 @@
 
 #include "DeviceTestSupport.h"
 
+#include <chrono>
+#include <cstdlib>
+
 using namespace devtest;
 
 namespace
@@ -251,4 +254,23 @@ TEST(PollingTest, AReaderThatCannotBeCreatedFailsPollingUntilTheNextTry)
     EXPECT_EQ(KvHRUpdateHidDevicesList(), 0u);
     EXPECT_EQ(DevicesList(), (std::vector<uint32_t>{0}));
     KvHRUnInitialize();
+}
+
+// A process that returns from main with the library started, a device polled and the virtual keyboard's
+// timer running ends: the library's last detach (from static teardown here) stops everything within its
+// bounded waits. The child is a fresh run of this test binary, so its threads are real ones.
+TEST(PollingTest, AProcessLeavingWithTheLibraryStartedAndADevicePolledEnds)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            ValueRecorder values;
+            const uint32_t id = StartPolled(JoystickDescriptor(), values);
+            KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1);
+            // One delivery: the reader runs and waits for the next report when the process leaves.
+            std::exit(Send(id, {0x00, 0x01, 0x10, 0x00, 0x20, 0x00}) && values.WaitForCount(1) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }

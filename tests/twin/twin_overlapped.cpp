@@ -17,6 +17,7 @@ extern "C"
 
 #include "TwinReport.h"
 
+#include <thread>
 #include <vector>
 
 namespace
@@ -104,6 +105,31 @@ int main()
     SetLastError(0);
     Report("GetOverlappedResult(wait, cancelled)", GetOverlappedResult(file, &overlapped, &bytes, TRUE));
     Note("event set by the cancellation", WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
+
+    // A read of another thread, which stays alive meanwhile (a thread's end takes its reads with it).
+    overlapped = OVERLAPPED{};
+    overlapped.hEvent = event;
+    HANDLE issued = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other(
+        [&]
+        {
+            ReadFile(file, buffer.data(), length, nullptr, &overlapped);
+            SetEvent(issued);
+            WaitForSingleObject(done, 10000);
+        });
+    WaitForSingleObject(issued, 10000);
+    SetLastError(0);
+    Report("CancelIoEx(another thread's read)", CancelIoEx(file, &overlapped));
+    SetLastError(0);
+    Report("GetOverlappedResult(wait, cancelled by CancelIoEx)",
+           GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    SetLastError(0);
+    Report("CancelIoEx(no longer pending)", CancelIoEx(file, &overlapped));
+    SetEvent(done);
+    other.join();
+    CloseHandle(issued);
+    CloseHandle(done);
 
     SetLastError(0);
     Report("ReadFile(buffer one byte short)", ReadFile(file, buffer.data(), length - 1, &read, &overlapped));

@@ -158,6 +158,49 @@ TEST_F(DeviceReads, CancelIoAbortsThisThreadsReads)
     CloseHandle(file);
 }
 
+// CancelIoEx reaches the reads of another thread (which stays alive: a thread's end takes its reads with
+// it): with a read's OVERLAPPED only that read, with none every read of the handle; with nothing to
+// cancel it fails.
+TEST_F(DeviceReads, CancelIoExAbortsAnotherThreadsReads)
+{
+    HANDLE file = Open();
+    HANDLE otherEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE readsIssued = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE testDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED other = {};
+    other.hEvent = otherEvent;
+    std::array<uint8_t, 4> otherBuffer{};
+    std::thread reader(
+        [&]
+        {
+            StartPendingRead(file);
+            EXPECT_FALSE(ReadFile(file, otherBuffer.data(), 4, nullptr, &other));
+            SetEvent(readsIssued);
+            WaitForSingleObject(testDone, 30000);
+        });
+    ASSERT_EQ(WaitForSingleObject(readsIssued, 10000), WAIT_OBJECT_0);
+
+    EXPECT_TRUE(CancelIoEx(file, &overlapped));
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_FALSE(GetOverlappedResult(file, &other, &bytes, FALSE)) << "the other read is still pending";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+
+    EXPECT_FALSE(CancelIoEx(file, &overlapped));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+    EXPECT_TRUE(CancelIoEx(file, nullptr));
+    EXPECT_FALSE(GetOverlappedResult(file, &other, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_FALSE(CancelIoEx(file, nullptr)) << "nothing left to cancel";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+
+    SetEvent(testDone);
+    reader.join();
+    for (HANDLE handle : {otherEvent, readsIssued, testDone, file})
+        CloseHandle(handle);
+}
+
 TEST_F(DeviceReads, SurpriseRemovalFailsPendingAndLaterReads)
 {
     HANDLE file = Open();

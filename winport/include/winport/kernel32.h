@@ -176,6 +176,7 @@ extern "C"
     BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
                                     LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
     BOOL WINAPI CancelIo(HANDLE hFile);
+    BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 
     // Timer queues.
     HANDLE WINAPI CreateTimerQueue(void);

@@ -212,17 +212,33 @@ BOOL DeviceReads::Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytesRe
     return TRUE;
 }
 
-void DeviceReads::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status)
+bool DeviceReads::CancelReads(HidFile& file, bool allThreads, ULONG_PTR status)
 {
     DeferredSignals signals;
     std::lock_guard<std::mutex> guard(file.iface->device->lock);
-    CancelReadsLocked(file, allThreads, status, signals);
+    return CancelReadsLocked(file, allThreads, status, signals);
 }
 
-void DeviceReads::CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status,
+bool DeviceReads::CancelRead(HidFile& file, LPOVERLAPPED overlapped, ULONG_PTR status)
+{
+    DeferredSignals signals;
+    std::lock_guard<std::mutex> guard(file.iface->device->lock);
+    auto found =
+        std::find_if(file.pending.begin(), file.pending.end(),
+                     [overlapped](const PendingRead* read) { return read->overlapped == overlapped; });
+    if (found == file.pending.end())
+        return false;
+    PendingRead* read = *found;
+    file.pending.erase(found);
+    CompleteLocked(*read, status, nullptr, 0, signals);
+    return true;
+}
+
+bool DeviceReads::CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status,
                                     DeferredSignals& signals)
 {
     DWORD self = kernel32::ThreadState::CurrentId();
+    bool cancelled = false;
     for (auto it = file.pending.begin(); it != file.pending.end();)
     {
         PendingRead* read = *it;
@@ -233,7 +249,9 @@ void DeviceReads::CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR st
         }
         it = file.pending.erase(it);
         CompleteLocked(*read, status, nullptr, 0, signals);
+        cancelled = true;
     }
+    return cancelled;
 }
 
 void DeviceReads::OnFileClosed(HidFile& file)

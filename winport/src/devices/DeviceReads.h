@@ -29,7 +29,10 @@ public:
     // ReadFile's semantics; sets the last error.
     BOOL Read(HidFile& file, LPVOID buffer, DWORD size, LPDWORD bytesRead, LPOVERLAPPED overlapped);
     // Completes the file's pending reads (the calling thread's only, unless allThreads) with status.
-    void CancelReads(HidFile& file, bool allThreads, ULONG_PTR status);
+    // False when no read was pending (CancelIoEx then fails with ERROR_NOT_FOUND).
+    bool CancelReads(HidFile& file, bool allThreads, ULONG_PTR status);
+    // CancelIoEx: the read of that OVERLAPPED, whichever thread issued it. False when none is pending.
+    bool CancelRead(HidFile& file, LPOVERLAPPED overlapped, ULONG_PTR status);
     void OnFileClosed(HidFile& file);
     bool Attributes(const HidFile& file, USHORT& vendorId, USHORT& productId, USHORT& version) const;
     PHIDP_PREPARSED_DATA CopyPreparsedData(const HidFile& file) const;
@@ -46,7 +49,7 @@ private:
     // overlapped read.
     void CompleteLocked(PendingRead& read, ULONG_PTR status, const uint8_t* report, size_t size,
                         DeferredSignals& signals);
-    void CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status, DeferredSignals& signals);
+    bool CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status, DeferredSignals& signals);
 
     const DeviceList& devices_;
 };

@@ -123,3 +123,23 @@ extern "C" BOOL WINAPI CancelIo(HANDLE hFile)
     Devices().CancelReads(*file, false, winport::devices::kStatusCancelled);
     return TRUE;
 }
+
+// Null cancels every read of the handle, whichever thread issued it; else only that read. Nothing to
+// cancel fails with ERROR_NOT_FOUND, as Windows documents (Wine 8 answers TRUE for null).
+extern "C" BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
+{
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hFile);
+    if (!file)
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const bool cancelled =
+        lpOverlapped == nullptr
+            ? Devices().CancelReads(*file, true, winport::devices::kStatusCancelled)
+            : Devices().CancelRead(*file, lpOverlapped, winport::devices::kStatusCancelled);
+    if (cancelled)
+        return TRUE;
+    SetLastError(ERROR_NOT_FOUND);
+    return FALSE;
+}
