@@ -69,6 +69,9 @@ TEST(RemovalTest, AnOrderlyRemovalOfAPolledDeviceEndsItsReaderWithOneLastDeliver
     const uint32_t id = PlugPolled(witness, values);
     const int threads = RunningThreads();
     const auto first = values.Last().values;
+    // The reader waits on its next read when the query-remove comes; a reader caught between its delivery and
+    // that read would find the device gone and end without a last delivery, as a failed read does.
+    ASSERT_TRUE(WaitUntil([&] { return Machine::Instance().GetDeviceStats(id).pendingReads == 1; }));
     ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Orderly));
     EXPECT_GE(log.CountContaining(u"Query Remove (Handle Notification): \\\\?\\hid#"), 1u);
 
