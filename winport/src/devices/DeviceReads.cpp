@@ -274,7 +274,7 @@ PHIDP_PREPARSED_DATA DeviceReads::CopyPreparsedData(const HidFile& file) const
     std::lock_guard<std::mutex> guard(file.iface->device->lock);
     if (!file.iface->present || file.iface->preparsed == nullptr)
         return nullptr;
-    return KvHidP_CopyPreparsedData(file.iface->preparsed);
+    return WinportHidP_CopyPreparsedData(file.iface->preparsed);
 }
 
 void DeviceReads::DisconnectLocked(HidDevice& device, DeferredSignals& signals)

@@ -60,7 +60,7 @@ bool PlugAndPlay::BuildInterfaces(HidDevice& device)
         iface->usagePage = col.UsagePage;
         iface->usage = col.Usage;
         iface->inputLength = col.InputLength;
-        iface->preparsed = KvHidP_CopyPreparsedData(col.PreparsedData);
+        iface->preparsed = WinportHidP_CopyPreparsedData(col.PreparsedData);
         iface->systemOwned = IsSystemOwned(col.UsagePage, col.Usage);
         device.interfaces.push_back(iface);
     }

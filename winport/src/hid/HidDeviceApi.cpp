@@ -60,7 +60,7 @@ extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PRE
 
 extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData)
 {
-    if (!KvHidP_FreePreparsedData(PreparsedData))
+    if (!WinportHidP_FreePreparsedData(PreparsedData))
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
