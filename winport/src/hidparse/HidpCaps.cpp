@@ -73,13 +73,13 @@ template <class Out> void FillCommon(Out& out, const Cap& cap)
 }
 
 // Current SDKs name bytes 20-21 of the button caps' Reserved area ReportCount.
-void fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
+void Fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
 {
     FillCommon(out, cap);
     std::memcpy(reinterpret_cast<unsigned char*>(&out) + 20, &cap.reportCount, sizeof cap.reportCount);
 }
 
-void fill(HIDP_VALUE_CAPS& out, const Cap& cap)
+void Fill(HIDP_VALUE_CAPS& out, const Cap& cap)
 {
     FillCommon(out, cap);
     out.HasNull = cap.Has(winport::hidparse::kCapHasNull);
@@ -110,7 +110,7 @@ NTSTATUS GetCaps(HIDP_REPORT_TYPE type, const CapsFilter& filter, Out* out, PUSH
         if (!filter.Matches(*cap))
             continue;
         if (found < capacity)
-            fill(out[found], *cap);
+            Fill(out[found], *cap);
         ++found;
     }
     *length = static_cast<USHORT>(found);
