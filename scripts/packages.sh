@@ -2,7 +2,7 @@
 KV_PACKAGES=(
     cmake ninja-build ccache g++ pkg-config python3
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    clang libclang-rt-14-dev llvm
+    clang libclang-rt-14-dev llvm clang-tidy
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
     libncurses-dev nlohmann-json3-dev tmux
 )

@@ -5,7 +5,8 @@
 #   3. the Windows build (mingw-w64) and its tests under Wine;
 #   4. the twin programs (one source, native and under Wine, outputs compared);
 #   5. the parser's fuzz smoke;
-#   6. the boundaries between the parts (scripts/check-boundaries.sh);
+#   6. the boundaries between the parts (scripts/check-boundaries.sh) and winport's naming scheme
+#      (scripts/check-naming.sh);
 #   7. the programs as users get them (scripts/test-programs.sh): the SDK installed and an example built
 #      against it (native, and the Windows one under Wine), kvhidmon.exe under Wine.
 # Each test case runs in a process of its own. A missing leg fails: Wine, mingw-w64, a test area or a
@@ -81,6 +82,7 @@ else
 fi
 
 run_check "boundaries" scripts/check-boundaries.sh
+run_check "winport naming" scripts/check-naming.sh
 
 echo "== Windows build under Wine"
 wine=/usr/lib/wine/wine64

@@ -105,9 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size)
     const size_t restLength = size - 2 - descriptorLength;
     for (ULONG i = 0; i < desc.CollectionDescLength; ++i)
     {
-        PHIDP_PREPARSED_DATA copy = KvHidP_CopyPreparsedData(desc.CollectionDesc[i].PreparsedData);
+        PHIDP_PREPARSED_DATA copy = WinportHidP_CopyPreparsedData(desc.CollectionDesc[i].PreparsedData);
         exercise(copy, rest, restLength);
-        KvHidP_FreePreparsedData(copy);
+        WinportHidP_FreePreparsedData(copy);
     }
     HidP_FreeCollectionDescription(&desc);
     return 0;

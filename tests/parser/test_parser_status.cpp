@@ -153,7 +153,7 @@ TEST(ParserStatus, PreparsedDataCopiesAreSelfContained)
         ParsedDescriptor p(kMouse);
         ASSERT_EQ(p.status(), HIDP_STATUS_SUCCESS);
         length = p.desc().CollectionDesc[0].PreparsedDataLength;
-        copy = KvHidP_CopyPreparsedData(p.preparsed());
+        copy = WinportHidP_CopyPreparsedData(p.preparsed());
         ASSERT_NE(copy, nullptr);
         EXPECT_EQ(std::memcmp(copy, p.preparsed(), length), 0);
     } // the original is gone
@@ -171,9 +171,9 @@ TEST(ParserStatus, PreparsedDataCopiesAreSelfContained)
         ASSERT_EQ(HidP_GetUsages(HidP_Input, 9, 0, usages, &count, data, report, 4), HIDP_STATUS_SUCCESS);
         EXPECT_EQ(count, 2u);
     }
-    EXPECT_TRUE(KvHidP_FreePreparsedData(copy));
+    EXPECT_TRUE(WinportHidP_FreePreparsedData(copy));
     alignas(8) unsigned char junk[64] = {};
-    EXPECT_FALSE(KvHidP_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(junk)));
+    EXPECT_FALSE(WinportHidP_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(junk)));
 }
 
 // The structures keep the SDK's layout (64-bit, 4-byte packing), so the

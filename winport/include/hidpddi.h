@@ -62,9 +62,9 @@ extern "C"
 
     // winport extension for the device side: a preparsed-data block holds no
     // pointers, so a copy is PreparsedDataLength bytes made with memcpy.
-    // KvHidP_CopyPreparsedData returns such a copy (NULL when out of memory or when
-    // the source is not preparsed data); KvHidP_FreePreparsedData releases it and
+    // WinportHidP_CopyPreparsedData returns such a copy (NULL when out of memory or when
+    // the source is not preparsed data); WinportHidP_FreePreparsedData releases it and
     // returns FALSE for anything that is not a block it handed out.
-    PHIDP_PREPARSED_DATA NTAPI KvHidP_CopyPreparsedData(PHIDP_PREPARSED_DATA PreparsedData);
-    BOOLEAN NTAPI KvHidP_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData);
+    PHIDP_PREPARSED_DATA NTAPI WinportHidP_CopyPreparsedData(PHIDP_PREPARSED_DATA PreparsedData);
+    BOOLEAN NTAPI WinportHidP_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData);
 }

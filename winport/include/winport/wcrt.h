@@ -24,12 +24,15 @@ typedef size_t rsize_t;
 #define STRUNCATE 80
 #endif
 
-template <typename T, size_t N> constexpr size_t KvCountOf(T (&)[N])
+namespace winport
+{
+template <typename T, size_t N> constexpr size_t CountOf(T (&)[N])
 {
     return N;
 }
+} // namespace winport
 #ifndef _countof
-#define _countof(array) KvCountOf(array)
+#define _countof(array) winport::CountOf(array)
 #endif
 
 size_t wcslen(const char16_t* str);

@@ -30,10 +30,10 @@ extern "C"
         return RegistryStore::Instance().Close(hKey);
     }
 
-    LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR, DWORD, REGSAM,
+    LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD reserved, LPWSTR, DWORD, REGSAM,
                                    struct _SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
     {
-        if (Reserved != 0)
+        if (reserved != 0)
             return ERROR_INVALID_PARAMETER;
         return RegistryStore::Instance().Create(hKey, lpSubKey, phkResult, lpdwDisposition);
     }
@@ -55,7 +55,7 @@ extern "C"
     }
 
     BOOL WINAPI DuplicateTokenEx(HANDLE hExistingToken, DWORD, struct _SECURITY_ATTRIBUTES*,
-                                 SECURITY_IMPERSONATION_LEVEL ImpersonationLevel, TOKEN_TYPE TokenType,
+                                 SECURITY_IMPERSONATION_LEVEL impersonationLevel, TOKEN_TYPE tokenType,
                                  PHANDLE phNewToken)
     {
         auto token = HandleTable::Instance().LookupAs<AccessToken>(hExistingToken);
@@ -64,20 +64,20 @@ extern "C"
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        if (phNewToken == nullptr || ImpersonationLevel > SecurityDelegation ||
-            (TokenType != TokenPrimary && TokenType != TokenImpersonation))
+        if (phNewToken == nullptr || impersonationLevel > SecurityDelegation ||
+            (tokenType != TokenPrimary && tokenType != TokenImpersonation))
         {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
         // An impersonation token cannot be raised above the level of the token it comes from.
-        if (token->Type() == TokenImpersonation && ImpersonationLevel > token->Level())
+        if (token->Type() == TokenImpersonation && impersonationLevel > token->Level())
         {
             SetLastError(ERROR_BAD_IMPERSONATION_LEVEL);
             return FALSE;
         }
         *phNewToken = HandleTable::Instance().Insert(
-            std::make_shared<AccessToken>(token->Owner(), TokenType, ImpersonationLevel));
+            std::make_shared<AccessToken>(token->Owner(), tokenType, impersonationLevel));
         return TRUE;
     }
 

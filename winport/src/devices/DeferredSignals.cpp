@@ -5,9 +5,9 @@ namespace winport::devices
 
 DeferredSignals::~DeferredSignals()
 {
-    if (first_)
-        first_->Set();
-    for (const auto& event : more_)
+    if (m_first)
+        m_first->Set();
+    for (const auto& event : m_more)
         event->Set();
 }
 
@@ -15,10 +15,10 @@ void DeferredSignals::Add(std::shared_ptr<kernel32::Event> event)
 {
     if (!event)
         return;
-    if (!first_)
-        first_ = std::move(event);
+    if (!m_first)
+        m_first = std::move(event);
     else
-        more_.push_back(std::move(event));
+        m_more.push_back(std::move(event));
 }
 
 } // namespace winport::devices

@@ -21,8 +21,8 @@ public:
     void Add(std::shared_ptr<kernel32::Event> event);
 
 private:
-    std::shared_ptr<kernel32::Event> first_; // one event per report is the common case: no allocation
-    std::vector<std::shared_ptr<kernel32::Event>> more_;
+    std::shared_ptr<kernel32::Event> m_first; // one event per report is the common case: no allocation
+    std::vector<std::shared_ptr<kernel32::Event>> m_more;
 };
 
 } // namespace winport::devices

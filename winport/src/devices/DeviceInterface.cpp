@@ -6,7 +6,7 @@ namespace winport::devices
 DeviceInterface::~DeviceInterface()
 {
     if (preparsed != nullptr)
-        KvHidP_FreePreparsedData(preparsed);
+        WinportHidP_FreePreparsedData(preparsed);
 }
 
 } // namespace winport::devices

@@ -7,18 +7,18 @@ namespace winport::devices
 
 HidDevice* DeviceList::Find(uint32_t id) const
 {
-    std::shared_lock<std::shared_mutex> guard(lock_);
+    std::shared_lock<std::shared_mutex> guard(m_lock);
     // Ids are given in plug order from 1 and devices are never taken out of the list.
-    if (id == 0 || id > devices_.size())
+    if (id == 0 || id > m_devices.size())
         return nullptr;
-    return devices_[id - 1].get();
+    return m_devices[id - 1].get();
 }
 
 std::string DeviceList::MakeInstanceKeyLocked()
 {
-    nextKey_ = nextKey_ * 1103515245u + 12345u;
+    m_nextKey = m_nextKey * 1103515245u + 12345u;
     char key[16];
-    std::snprintf(key, sizeof key, "%08x", nextKey_);
+    std::snprintf(key, sizeof key, "%08x", m_nextKey);
     return key;
 }
 

@@ -21,12 +21,12 @@ public:
     // the *Locked functions below); returns its id, from 1 in plug order, or 0 when build refuses it.
     template <typename Build> uint32_t Add(std::unique_ptr<HidDevice> device, Build build)
     {
-        std::unique_lock<std::shared_mutex> guard(lock_);
+        std::unique_lock<std::shared_mutex> guard(m_lock);
         if (!build(*device))
             return 0;
-        device->id = static_cast<uint32_t>(devices_.size() + 1);
-        devices_.push_back(std::move(device));
-        return devices_.back()->id;
+        device->id = static_cast<uint32_t>(m_devices.size() + 1);
+        m_devices.push_back(std::move(device));
+        return m_devices.back()->id;
     }
 
     // The device with that id, present or not; null for an id never given.
@@ -36,8 +36,8 @@ public:
     // true; returns whether one did.
     template <typename Visit> bool FindIf(Visit visit) const
     {
-        std::shared_lock<std::shared_mutex> guard(lock_);
-        for (const auto& device : devices_)
+        std::shared_lock<std::shared_mutex> guard(m_lock);
+        for (const auto& device : m_devices)
             if (visit(*device))
                 return true;
         return false;
@@ -57,14 +57,14 @@ public:
     }
 
     // For build, with the write lock held: the next device instance number, a made-up instance key.
-    DWORD NextDevInstLocked() { return nextDevInst_++; }
+    DWORD NextDevInstLocked() { return m_nextDevInst++; }
     std::string MakeInstanceKeyLocked();
 
 private:
-    mutable std::shared_mutex lock_;
-    std::vector<std::unique_ptr<HidDevice>> devices_;
-    DWORD nextDevInst_ = 1;
-    uint32_t nextKey_ = 0x1a2b3c4d;
+    mutable std::shared_mutex m_lock;
+    std::vector<std::unique_ptr<HidDevice>> m_devices;
+    DWORD m_nextDevInst = 1;
+    uint32_t m_nextKey = 0x1a2b3c4d;
 };
 
 } // namespace winport::devices

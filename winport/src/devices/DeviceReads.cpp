@@ -24,7 +24,7 @@ bool SameText(const std::u16string& a, const char16_t* b)
 
 bool DeviceReads::SendInputReport(uint32_t id, const uint8_t* data, size_t size)
 {
-    HidDevice* device = devices_.Find(id);
+    HidDevice* device = m_devices.Find(id);
     if (device == nullptr || size == 0)
         return false;
     auto route = device->inputRoutes.find(data[0]);
@@ -93,7 +93,7 @@ HANDLE DeviceReads::Open(const char16_t* path, DWORD access, DWORD flags, DWORD&
     if (path == nullptr)
         return nullptr;
     HANDLE handle = nullptr;
-    devices_.FindIf(
+    m_devices.FindIf(
         [&](HidDevice& device)
         {
             for (const auto& iface : device.interfaces)
@@ -292,7 +292,7 @@ PHIDP_PREPARSED_DATA DeviceReads::CopyPreparsedData(const HidFile& file) const
     std::lock_guard<std::mutex> guard(file.iface->device->lock);
     if (!file.iface->present || file.iface->preparsed == nullptr)
         return nullptr;
-    return KvHidP_CopyPreparsedData(file.iface->preparsed);
+    return WinportHidP_CopyPreparsedData(file.iface->preparsed);
 }
 
 void DeviceReads::DisconnectLocked(HidDevice& device, DeferredSignals& signals)

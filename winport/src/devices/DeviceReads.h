@@ -18,7 +18,7 @@ public:
     // device we model).
     static constexpr size_t kMaxReportLength = 4096;
 
-    explicit DeviceReads(const DeviceList& devices) : devices_(devices) {}
+    explicit DeviceReads(const DeviceList& devices) : m_devices(devices) {}
 
     // ---- control side ------------------------------------------------------------------------
     bool SendInputReport(uint32_t id, const uint8_t* data, size_t size);
@@ -51,7 +51,7 @@ private:
                         DeferredSignals& signals);
     bool CancelReadsLocked(HidFile& file, bool allThreads, ULONG_PTR status, DeferredSignals& signals);
 
-    const DeviceList& devices_;
+    const DeviceList& m_devices;
 };
 
 } // namespace winport::devices

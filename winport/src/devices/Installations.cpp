@@ -13,18 +13,18 @@ void Installations::SetPluggedState(HidDevice& device, bool installPending)
 
 bool Installations::StartInstall(uint32_t id)
 {
-    return devices_.ChangePresent(id,
-                                  [](HidDevice& device)
-                                  {
-                                      device.installState = CM_INSTALL_STATE_FINISH_INSTALL;
-                                      device.devNodeStatus = kInstallingStatus;
-                                      device.problem = 0;
-                                  });
+    return m_devices.ChangePresent(id,
+                                   [](HidDevice& device)
+                                   {
+                                       device.installState = CM_INSTALL_STATE_FINISH_INSTALL;
+                                       device.devNodeStatus = kInstallingStatus;
+                                       device.problem = 0;
+                                   });
 }
 
 bool Installations::FinishInstall(uint32_t id, bool success)
 {
-    bool changed = devices_.ChangePresent(
+    bool changed = m_devices.ChangePresent(
         id,
         [success](HidDevice& device)
         {
@@ -39,18 +39,18 @@ bool Installations::FinishInstall(uint32_t id, bool success)
 
 bool Installations::SetDevNodeStatus(uint32_t id, ULONG status, ULONG problem)
 {
-    return devices_.ChangePresent(id,
-                                  [=](HidDevice& device)
-                                  {
-                                      device.devNodeStatus = status;
-                                      device.problem = problem;
-                                  });
+    return m_devices.ChangePresent(id,
+                                   [=](HidDevice& device)
+                                   {
+                                       device.devNodeStatus = status;
+                                       device.problem = problem;
+                                   });
 }
 
 int Installations::PendingInstalls() const
 {
     int pending = 0;
-    devices_.FindIf(
+    m_devices.FindIf(
         [&](HidDevice& device)
         {
             std::lock_guard<std::mutex> guard(device.lock);
@@ -63,14 +63,14 @@ int Installations::PendingInstalls() const
 void Installations::NotifyInstallChange()
 {
     // Taking the lock orders this after any waiter's check of the states.
-    std::lock_guard<std::mutex> guard(lock_);
-    done_.notify_all();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_done.notify_all();
 }
 
 DWORD Installations::DevNodeStatus(DWORD devInst, ULONG& status, ULONG& problem) const
 {
     DWORD result = CR_INVALID_DEVINST;
-    devices_.FindIf(
+    m_devices.FindIf(
         [&](HidDevice& device)
         {
             for (const auto& iface : device.interfaces)
@@ -93,13 +93,13 @@ DWORD Installations::DevNodeStatus(DWORD devInst, ULONG& status, ULONG& problem)
 DWORD Installations::WaitNoPendingInstalls(DWORD timeoutMs)
 {
     auto none = [this] { return PendingInstalls() == 0; };
-    std::unique_lock<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(m_lock);
     if (timeoutMs == INFINITE)
     {
-        done_.wait(guard, none);
+        m_done.wait(guard, none);
         return WAIT_OBJECT_0;
     }
-    return done_.wait_for(guard, std::chrono::milliseconds(timeoutMs), none) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    return m_done.wait_for(guard, std::chrono::milliseconds(timeoutMs), none) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 } // namespace winport::devices

@@ -19,7 +19,7 @@ public:
         DN_DRIVER_LOADED | DN_STARTED | DN_DISABLEABLE | DN_REMOVABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
     static constexpr ULONG kInstallingStatus = DN_DISABLEABLE | DN_REMOVABLE | DN_NT_ENUMERATOR;
 
-    explicit Installations(const DeviceList& devices) : devices_(devices) {}
+    explicit Installations(const DeviceList& devices) : m_devices(devices) {}
 
     // The state of a device being plugged: installed and started, or its installation pending.
     static void SetPluggedState(HidDevice& device, bool installPending);
@@ -37,9 +37,9 @@ public:
     DWORD WaitNoPendingInstalls(DWORD timeoutMs);
 
 private:
-    const DeviceList& devices_;
-    std::mutex lock_; // with done_, for CMP_WaitNoPendingInstallEvents
-    std::condition_variable done_;
+    const DeviceList& m_devices;
+    std::mutex m_lock; // with done_, for CMP_WaitNoPendingInstallEvents
+    std::condition_variable m_done;
 };
 
 } // namespace winport::devices

@@ -41,7 +41,7 @@ bool PlugAndPlay::BuildInterfaces(HidDevice& device)
             HIDP_STATUS_SUCCESS ||
         desc.CollectionDescLength == 0)
         return false;
-    std::string key = device.description.instanceKey.empty() ? devices_.MakeInstanceKeyLocked()
+    std::string key = device.description.instanceKey.empty() ? m_devices.MakeInstanceKeyLocked()
                                                              : device.description.instanceKey;
     std::string ids = Format("vid_%04x&pid_%04x", device.description.vendorId, device.description.productId);
     bool several = desc.CollectionDescLength > 1;
@@ -56,11 +56,11 @@ bool PlugAndPlay::BuildInterfaces(HidDevice& device)
             Widen("\\\\?\\hid#" + hwPart + "#" + instancePart + "#{4d1e55b2-f16f-11cf-88cb-001111000030}");
         std::u16string instance = Widen("HID\\" + hwPart + "\\" + instancePart);
         iface->instanceId = _wcsupr(&instance[0]);
-        iface->devInst = devices_.NextDevInstLocked();
+        iface->devInst = m_devices.NextDevInstLocked();
         iface->usagePage = col.UsagePage;
         iface->usage = col.Usage;
         iface->inputLength = col.InputLength;
-        iface->preparsed = KvHidP_CopyPreparsedData(col.PreparsedData);
+        iface->preparsed = WinportHidP_CopyPreparsedData(col.PreparsedData);
         iface->systemOwned = IsSystemOwned(col.UsagePage, col.Usage);
         device.interfaces.push_back(iface);
     }
@@ -81,9 +81,9 @@ uint32_t PlugAndPlay::Plug(const HidDeviceDescription& description)
     device->description = description;
     Installations::SetPluggedState(*device, description.installPending);
     uint32_t id =
-        devices_.Add(std::move(device), [this](HidDevice& added) { return BuildInterfaces(added); });
+        m_devices.Add(std::move(device), [this](HidDevice& added) { return BuildInterfaces(added); });
     if (id != 0)
-        for (const auto& iface : devices_.Find(id)->interfaces) // fixed at the plug
+        for (const auto& iface : m_devices.Find(id)->interfaces) // fixed at the plug
             user32::BroadcastInterfaceArrival(kHidInterfaceClass, iface->path.c_str());
     return id;
 }
@@ -102,7 +102,7 @@ bool PlugAndPlay::Unplug(uint32_t id, Removal how)
 {
     std::vector<HANDLE> handles;
     std::vector<std::u16string> paths;
-    HidDevice* device = devices_.Find(id);
+    HidDevice* device = m_devices.Find(id);
     if (device == nullptr)
         return false;
     for (const auto& iface : device->interfaces)
@@ -114,7 +114,7 @@ bool PlugAndPlay::Unplug(uint32_t id, Removal how)
             return false;
         handles = OpenHandlesLocked(*device);
         if (how == Removal::Surprise)
-            reads_.DisconnectLocked(*device, signals);
+            m_reads.DisconnectLocked(*device, signals);
     }
     if (how == Removal::Orderly)
     {
@@ -125,9 +125,9 @@ bool PlugAndPlay::Unplug(uint32_t id, Removal how)
         DeferredSignals signals;
         std::lock_guard<std::mutex> guard(device->lock);
         handles = OpenHandlesLocked(*device); // the query may have closed some
-        reads_.DisconnectLocked(*device, signals);
+        m_reads.DisconnectLocked(*device, signals);
     }
-    installs_.NotifyInstallChange();
+    m_installs.NotifyInstallChange();
     for (HANDLE handle : handles)
         user32::BroadcastHandleEvent(handle, DBT_DEVICEREMOVECOMPLETE);
     for (const auto& path : paths)
@@ -137,7 +137,7 @@ bool PlugAndPlay::Unplug(uint32_t id, Removal how)
 
 bool PlugAndPlay::AnnounceArrival(uint32_t id)
 {
-    HidDevice* device = devices_.Find(id);
+    HidDevice* device = m_devices.Find(id);
     if (device == nullptr)
         return false;
     {
@@ -153,7 +153,7 @@ bool PlugAndPlay::AnnounceArrival(uint32_t id)
 int PlugAndPlay::SendHandleEvent(uint32_t id, DWORD dbtEvent)
 {
     std::vector<HANDLE> handles;
-    HidDevice* device = devices_.Find(id);
+    HidDevice* device = m_devices.Find(id);
     if (device == nullptr)
         return 0;
     {
@@ -167,13 +167,13 @@ int PlugAndPlay::SendHandleEvent(uint32_t id, DWORD dbtEvent)
 
 bool PlugAndPlay::SetOpenFailure(uint32_t id, DWORD error)
 {
-    return devices_.ChangePresent(id, [=](HidDevice& device) { device.openFailure = error; });
+    return m_devices.ChangePresent(id, [=](HidDevice& device) { device.openFailure = error; });
 }
 
 std::vector<std::u16string> PlugAndPlay::InterfacePaths(uint32_t id) const
 {
     std::vector<std::u16string> paths;
-    if (HidDevice* device = devices_.Find(id))
+    if (HidDevice* device = m_devices.Find(id))
         for (const auto& iface : device->interfaces)
             paths.push_back(iface->path);
     return paths;
@@ -181,7 +181,7 @@ std::vector<std::u16string> PlugAndPlay::InterfacePaths(uint32_t id) const
 
 DeviceStats PlugAndPlay::Stats(uint32_t id) const
 {
-    HidDevice* device = devices_.Find(id);
+    HidDevice* device = m_devices.Find(id);
     if (device == nullptr)
         return DeviceStats{};
     std::lock_guard<std::mutex> guard(device->lock);

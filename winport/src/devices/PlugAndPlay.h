@@ -18,7 +18,7 @@ class PlugAndPlay
 {
 public:
     PlugAndPlay(DeviceList& devices, Installations& installs, DeviceReads& reads)
-        : devices_(devices), installs_(installs), reads_(reads)
+        : m_devices(devices), m_installs(installs), m_reads(reads)
     {
     }
 
@@ -34,9 +34,9 @@ private:
     bool BuildInterfaces(HidDevice& device);
     std::vector<HANDLE> OpenHandlesLocked(const HidDevice& device) const;
 
-    DeviceList& devices_;
-    Installations& installs_;
-    DeviceReads& reads_;
+    DeviceList& m_devices;
+    Installations& m_installs;
+    DeviceReads& m_reads;
 };
 
 } // namespace winport::devices

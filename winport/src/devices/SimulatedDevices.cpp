@@ -8,8 +8,8 @@ namespace winport::devices
 namespace
 {
 
-SimulatedDevices* instance = nullptr;
-std::once_flag created;
+SimulatedDevices* g_instance = nullptr;
+std::once_flag g_created;
 
 } // namespace
 
@@ -17,14 +17,14 @@ SimulatedDevices& SimulatedDevices::Instance()
 {
     // Heap-allocated so that no static destructor of a library using winport can outlive it; winport's
     // own unload destroys it last.
-    std::call_once(created, [] { instance = new SimulatedDevices; });
-    return *instance;
+    std::call_once(g_created, [] { g_instance = new SimulatedDevices; });
+    return *g_instance;
 }
 
 void SimulatedDevices::DestroyInstance()
 {
-    delete instance;
-    instance = nullptr;
+    delete g_instance;
+    g_instance = nullptr;
 }
 
 DeviceControl& DeviceControl::Instance()

@@ -20,43 +20,46 @@ public:
     static void DestroyInstance();
 
     // ---- the control API's side (DeviceControl) -------------------------------------------------
-    uint32_t Plug(const HidDeviceDescription& description) override { return plugAndPlay_.Plug(description); }
-    bool Unplug(uint32_t id, Removal how) override { return plugAndPlay_.Unplug(id, how); }
+    uint32_t Plug(const HidDeviceDescription& description) override
+    {
+        return m_plugAndPlay.Plug(description);
+    }
+    bool Unplug(uint32_t id, Removal how) override { return m_plugAndPlay.Unplug(id, how); }
     bool SendInputReport(uint32_t id, const uint8_t* data, size_t size) override
     {
-        return reads_.SendInputReport(id, data, size);
+        return m_reads.SendInputReport(id, data, size);
     }
-    bool StartInstall(uint32_t id) override { return installs_.StartInstall(id); }
-    bool FinishInstall(uint32_t id, bool success) override { return installs_.FinishInstall(id, success); }
-    int PendingInstalls() const override { return installs_.PendingInstalls(); }
+    bool StartInstall(uint32_t id) override { return m_installs.StartInstall(id); }
+    bool FinishInstall(uint32_t id, bool success) override { return m_installs.FinishInstall(id, success); }
+    int PendingInstalls() const override { return m_installs.PendingInstalls(); }
     bool SetDevNodeStatus(uint32_t id, ULONG status, ULONG problem) override
     {
-        return installs_.SetDevNodeStatus(id, status, problem);
+        return m_installs.SetDevNodeStatus(id, status, problem);
     }
-    bool SetOpenFailure(uint32_t id, DWORD error) override { return plugAndPlay_.SetOpenFailure(id, error); }
-    bool AnnounceArrival(uint32_t id) override { return plugAndPlay_.AnnounceArrival(id); }
+    bool SetOpenFailure(uint32_t id, DWORD error) override { return m_plugAndPlay.SetOpenFailure(id, error); }
+    bool AnnounceArrival(uint32_t id) override { return m_plugAndPlay.AnnounceArrival(id); }
     int SendHandleEvent(uint32_t id, DWORD dbtEvent) override
     {
-        return plugAndPlay_.SendHandleEvent(id, dbtEvent);
+        return m_plugAndPlay.SendHandleEvent(id, dbtEvent);
     }
     std::vector<std::u16string> InterfacePaths(uint32_t id) const override
     {
-        return plugAndPlay_.InterfacePaths(id);
+        return m_plugAndPlay.InterfacePaths(id);
     }
-    DeviceStats Stats(uint32_t id) const override { return plugAndPlay_.Stats(id); }
+    DeviceStats Stats(uint32_t id) const override { return m_plugAndPlay.Stats(id); }
 
     // ---- the Windows side -----------------------------------------------------------------------
-    DeviceReads& Reads() { return reads_; }
-    Installations& Installs() { return installs_; }
-    std::vector<InterfaceRecord> PresentInterfaces() const { return devices::PresentInterfaces(list_); }
+    DeviceReads& Reads() { return m_reads; }
+    Installations& Installs() { return m_installs; }
+    std::vector<InterfaceRecord> PresentInterfaces() const { return devices::PresentInterfaces(m_list); }
 
 private:
     SimulatedDevices() = default;
 
-    DeviceList list_;
-    Installations installs_{list_};
-    DeviceReads reads_{list_};
-    PlugAndPlay plugAndPlay_{list_, installs_, reads_};
+    DeviceList m_list;
+    Installations m_installs{m_list};
+    DeviceReads m_reads{m_list};
+    PlugAndPlay m_plugAndPlay{m_list, m_installs, m_reads};
 };
 
 } // namespace winport::devices

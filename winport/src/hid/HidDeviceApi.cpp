@@ -14,15 +14,15 @@ using winport::faults::FaultPlan;
 using winport::faults::WinportCall;
 using winport::kernel32::HandleTable;
 
-extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIBUTES Attributes)
+extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE hidDeviceObject, PHIDD_ATTRIBUTES attributes)
 {
-    auto file = HandleTable::Instance().LookupAs<HidFile>(HidDeviceObject);
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hidDeviceObject);
     if (!file)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (Attributes == nullptr)
+    if (attributes == nullptr)
     {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
@@ -38,22 +38,22 @@ extern "C" BOOLEAN NTAPI HidD_GetAttributes(HANDLE HidDeviceObject, PHIDD_ATTRIB
         SetLastError(ERROR_DEVICE_NOT_CONNECTED);
         return FALSE;
     }
-    Attributes->Size = sizeof(HIDD_ATTRIBUTES);
-    Attributes->VendorID = vendor;
-    Attributes->ProductID = product;
-    Attributes->VersionNumber = version;
+    attributes->Size = sizeof(HIDD_ATTRIBUTES);
+    attributes->VendorID = vendor;
+    attributes->ProductID = product;
+    attributes->VersionNumber = version;
     return TRUE;
 }
 
-extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* PreparsedData)
+extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE hidDeviceObject, PHIDP_PREPARSED_DATA* preparsedData)
 {
-    auto file = HandleTable::Instance().LookupAs<HidFile>(HidDeviceObject);
+    auto file = HandleTable::Instance().LookupAs<HidFile>(hidDeviceObject);
     if (!file)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (PreparsedData == nullptr)
+    if (preparsedData == nullptr)
     {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
@@ -71,13 +71,13 @@ extern "C" BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PRE
         return FALSE;
     }
     FaultPlan::Instance().NotePreparsed(copy, deviceId);
-    *PreparsedData = copy;
+    *preparsedData = copy;
     return TRUE;
 }
 
-extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData)
+extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData)
 {
-    if (!KvHidP_FreePreparsedData(PreparsedData))
+    if (!WinportHidP_FreePreparsedData(preparsedData))
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -2,56 +2,48 @@
 
 #include <algorithm>
 
-namespace kvhid
+namespace winport::hidparse
 {
 namespace
 {
 
-enum ItemType
-{
-    kMain = 0,
-    kGlobal = 1,
-    kLocal = 2,
-};
+// Item types (bits 2-3 of an item's prefix).
+constexpr int kMain = 0;
+constexpr int kGlobal = 1;
+constexpr int kLocal = 2;
 
-enum MainTag
-{
-    kInput = 0x8,
-    kOutput = 0x9,
-    kCollection = 0xA,
-    kFeature = 0xB,
-    kEndCollection = 0xC,
-};
+// Main-item tags.
+constexpr int kInput = 0x8;
+constexpr int kOutput = 0x9;
+constexpr int kCollection = 0xA;
+constexpr int kFeature = 0xB;
+constexpr int kEndCollection = 0xC;
 
-enum GlobalTag
-{
-    kUsagePage = 0x0,
-    kLogicalMin = 0x1,
-    kLogicalMax = 0x2,
-    kPhysicalMin = 0x3,
-    kPhysicalMax = 0x4,
-    kUnitExponent = 0x5,
-    kUnit = 0x6,
-    kReportSize = 0x7,
-    kReportId = 0x8,
-    kReportCount = 0x9,
-    kPush = 0xA,
-    kPop = 0xB,
-};
+// Global-item tags.
+constexpr int kUsagePage = 0x0;
+constexpr int kLogicalMin = 0x1;
+constexpr int kLogicalMax = 0x2;
+constexpr int kPhysicalMin = 0x3;
+constexpr int kPhysicalMax = 0x4;
+constexpr int kUnitExponent = 0x5;
+constexpr int kUnit = 0x6;
+constexpr int kReportSize = 0x7;
+constexpr int kReportId = 0x8;
+constexpr int kReportCount = 0x9;
+constexpr int kPush = 0xA;
+constexpr int kPop = 0xB;
 
-enum LocalTag
-{
-    kUsage = 0x0,
-    kUsageMin = 0x1,
-    kUsageMax = 0x2,
-    kDesignatorIndex = 0x3,
-    kDesignatorMin = 0x4,
-    kDesignatorMax = 0x5,
-    kStringIndex = 0x7,
-    kStringMin = 0x8,
-    kStringMax = 0x9,
-    kDelimiter = 0xA,
-};
+// Local-item tags.
+constexpr int kUsage = 0x0;
+constexpr int kUsageMin = 0x1;
+constexpr int kUsageMax = 0x2;
+constexpr int kDesignatorIndex = 0x3;
+constexpr int kDesignatorMin = 0x4;
+constexpr int kDesignatorMax = 0x5;
+constexpr int kStringIndex = 0x7;
+constexpr int kStringMin = 0x8;
+constexpr int kStringMax = 0x9;
+constexpr int kDelimiter = 0xA;
 
 // Main-item data bits.
 constexpr uint32_t kVariable = 0x02;
@@ -60,7 +52,7 @@ constexpr uint32_t kNullState = 0x40;
 
 constexpr uint8_t kLongItemPrefix = 0xFE;
 
-uint32_t usageCount(uint16_t min, uint16_t max)
+uint32_t UsageCount(uint16_t min, uint16_t max)
 {
     return max >= min ? uint32_t(max) - min + 1 : 0;
 }
@@ -72,16 +64,16 @@ DescriptorParser::DescriptorParser(const uint8_t* descriptor, size_t length)
 {
 }
 
-bool DescriptorParser::parse()
+bool DescriptorParser::Parse()
 {
     while (m_offset < m_length)
     {
         const uint8_t prefix = m_descriptor[m_offset];
         if (prefix == kLongItemPrefix)
-            return fail(ParseError::LongItem);
+            return Fail(ParseError::LongItem);
         const int size = (prefix & 3) == 3 ? 4 : (prefix & 3);
         if (m_length - m_offset - 1 < static_cast<size_t>(size))
-            return fail(ParseError::TruncatedItem);
+            return Fail(ParseError::TruncatedItem);
         uint32_t value = 0;
         for (int i = 0; i < size; ++i)
             value |= static_cast<uint32_t>(m_descriptor[m_offset + 1 + i]) << (8 * i);
@@ -90,65 +82,65 @@ bool DescriptorParser::parse()
             signedValue = static_cast<int8_t>(value);
         else if (size == 2)
             signedValue = static_cast<int16_t>(value);
-        if (!item(prefix, value, signedValue))
+        if (!Item(prefix, value, signedValue))
             return false;
         m_offset += 1 + size;
     }
     if (!m_links.empty())
-        return fail(ParseError::Unterminated);
+        return Fail(ParseError::Unterminated);
     if (m_collections.empty())
-        return fail(ParseError::NoCollection);
+        return Fail(ParseError::NoCollection);
     return true;
 }
 
-bool DescriptorParser::fail(ParseError error)
+bool DescriptorParser::Fail(ParseError error)
 {
     m_error = error;
     m_errorOffset = static_cast<uint32_t>(m_offset);
     return false;
 }
 
-bool DescriptorParser::item(uint8_t prefix, uint32_t value, int32_t signedValue)
+bool DescriptorParser::Item(uint8_t prefix, uint32_t value, int32_t signedValue)
 {
     const int tag = prefix >> 4;
     const int size = (prefix & 3) == 3 ? 4 : (prefix & 3);
     switch ((prefix >> 2) & 3)
     {
         case kMain:
-            return mainItem(tag, value);
+            return MainItem(tag, value);
         case kGlobal:
         {
             bool ok = true;
-            globalItem(tag, value, signedValue, ok);
+            GlobalItem(tag, value, signedValue, ok);
             return ok;
         }
         case kLocal:
-            return localItem(tag, value, size);
+            return LocalItem(tag, value, size);
         default:
             return true; // reserved item types carry nothing we use
     }
 }
 
-bool DescriptorParser::mainItem(int tag, uint32_t value)
+bool DescriptorParser::MainItem(int tag, uint32_t value)
 {
     switch (tag)
     {
         case kInput:
-            return addFields(0, value);
+            return AddFields(HidP_Input, value);
         case kOutput:
-            return addFields(1, value);
+            return AddFields(HidP_Output, value);
         case kFeature:
-            return addFields(2, value);
+            return AddFields(HidP_Feature, value);
         case kCollection:
-            return openCollection(value);
+            return OpenCollection(value);
         case kEndCollection:
-            return closeCollection();
+            return CloseCollection();
         default:
             return true;
     }
 }
 
-void DescriptorParser::globalItem(int tag, uint32_t value, int32_t signedValue, bool& ok)
+void DescriptorParser::GlobalItem(int tag, uint32_t value, int32_t signedValue, bool& ok)
 {
     Globals& g = m_globals;
     switch (tag)
@@ -185,14 +177,14 @@ void DescriptorParser::globalItem(int tag, uint32_t value, int32_t signedValue, 
             break;
         case kPush:
             if (m_globalStack.size() == ParserLimits::kMaxGlobalDepth)
-                ok = fail(ParseError::PushOverflow);
+                ok = Fail(ParseError::PushOverflow);
             else
                 m_globalStack.push_back(g);
             break;
         case kPop:
             if (m_globalStack.empty())
             {
-                ok = fail(ParseError::PopUnderflow);
+                ok = Fail(ParseError::PopUnderflow);
                 break;
             }
             g = m_globalStack.back();
@@ -203,18 +195,18 @@ void DescriptorParser::globalItem(int tag, uint32_t value, int32_t signedValue, 
     }
 }
 
-bool DescriptorParser::localItem(int tag, uint32_t value, int size)
+bool DescriptorParser::LocalItem(int tag, uint32_t value, int size)
 {
     Locals& l = m_locals;
     switch (tag)
     {
         case kUsage:
-            return addUsage(value, size);
+            return AddUsage(value, size);
         case kUsageMin:
-            setUsageBound(value, size, true);
+            SetUsageBound(value, size, true);
             return true;
         case kUsageMax:
-            setUsageBound(value, size, false);
+            SetUsageBound(value, size, false);
             return true;
         case kDesignatorIndex:
             l.designatorMin = l.designatorMax = static_cast<uint16_t>(value);
@@ -243,7 +235,7 @@ bool DescriptorParser::localItem(int tag, uint32_t value, int size)
         case kDelimiter:
             // Sets do not nest: open only when closed, close only when open.
             if ((value == 1) == (l.delimiterDepth == 1) || value > 1)
-                return fail(ParseError::DelimiterMismatch);
+                return Fail(ParseError::DelimiterMismatch);
             l.delimiterDepth = static_cast<int>(value);
             if (value == 1)
                 ++l.aliasSets;
@@ -255,7 +247,7 @@ bool DescriptorParser::localItem(int tag, uint32_t value, int size)
 
 // A 4-byte usage carries its own page in the high half; a shorter one takes
 // the Usage Page in force.
-bool DescriptorParser::addUsage(uint32_t value, int size)
+bool DescriptorParser::AddUsage(uint32_t value, int size)
 {
     Locals& l = m_locals;
     const bool extended = size == 4 && (value >> 16) != 0;
@@ -265,7 +257,7 @@ bool DescriptorParser::addUsage(uint32_t value, int size)
         l.usages.clear(); // a usage after a range starts a new list
     l.isRange = false;
     if (l.usages.size() == ParserLimits::kMaxUsages)
-        return fail(ParseError::TooManyUsages);
+        return Fail(ParseError::TooManyUsages);
     const uint16_t aliasSet = l.delimiterDepth ? l.aliasSets : 0;
     l.usages.push_back({page, usage, usage, extended, aliasSet});
     return true;
@@ -273,7 +265,7 @@ bool DescriptorParser::addUsage(uint32_t value, int size)
 
 // Usage Minimum or Maximum replaces any usage list with one range; the other
 // bound stays 0 until it is given.
-void DescriptorParser::setUsageBound(uint32_t value, int size, bool isMin)
+void DescriptorParser::SetUsageBound(uint32_t value, int size, bool isMin)
 {
     Locals& l = m_locals;
     const bool extended = size == 4 && (value >> 16) != 0;
@@ -288,19 +280,19 @@ void DescriptorParser::setUsageBound(uint32_t value, int size, bool isMin)
     l.isRange = true;
 }
 
-void DescriptorParser::resetLocals()
+void DescriptorParser::ResetLocals()
 {
     m_locals = Locals();
 }
 
-bool DescriptorParser::openCollection(uint32_t value)
+bool DescriptorParser::OpenCollection(uint32_t value)
 {
     if (m_links.size() == ParserLimits::kMaxCollectionDepth)
-        return fail(ParseError::CollectionTooDeep);
+        return Fail(ParseError::CollectionTooDeep);
     if (m_links.empty())
     {
         if (m_collections.size() == ParserLimits::kMaxCollections)
-            return fail(ParseError::TooManyCollections);
+            return Fail(ParseError::TooManyCollections);
         m_collections.emplace_back();
         m_current = &m_collections.back();
         for (auto& offsets : m_bitOffset)
@@ -309,7 +301,7 @@ bool DescriptorParser::openCollection(uint32_t value)
     }
     std::vector<Node>& nodes = m_current->nodes;
     if (nodes.size() == ParserLimits::kMaxNodes)
-        return fail(ParseError::TooManyNodes);
+        return Fail(ParseError::TooManyNodes);
 
     const std::vector<Usage>& usages = m_locals.usages;
     Node node{};
@@ -332,20 +324,20 @@ bool DescriptorParser::openCollection(uint32_t value)
     }
     nodes.push_back(node);
     m_links.push_back({index, node.usage, node.usagePage});
-    resetLocals();
+    ResetLocals();
     return true;
 }
 
-bool DescriptorParser::closeCollection()
+bool DescriptorParser::CloseCollection()
 {
     if (m_links.empty())
-        return fail(ParseError::EndCollectionUnderflow);
+        return Fail(ParseError::EndCollectionUnderflow);
     m_links.pop_back();
-    resetLocals();
+    ResetLocals();
     return true;
 }
 
-Cap DescriptorParser::baseCap(uint32_t value) const
+Cap DescriptorParser::BaseCap(uint32_t value) const
 {
     const Globals& g = m_globals;
     const Locals& l = m_locals;
@@ -387,11 +379,11 @@ Cap DescriptorParser::baseCap(uint32_t value) const
     return cap;
 }
 
-bool DescriptorParser::addFields(int type, uint32_t value)
+bool DescriptorParser::AddFields(HIDP_REPORT_TYPE type, uint32_t value)
 {
     if (m_links.empty())
     {
-        resetLocals(); // fields outside any collection belong to no collection
+        ResetLocals(); // fields outside any collection belong to no collection
         return true;
     }
     const Globals& g = m_globals;
@@ -400,14 +392,14 @@ bool DescriptorParser::addFields(int type, uint32_t value)
         bits = 8; // the report-ID byte, present even without report IDs
     const uint64_t end = bits + static_cast<uint64_t>(g.reportSize) * g.reportCount;
     if (end > ParserLimits::kMaxReportBits)
-        return fail(ParseError::ReportTooLong);
+        return Fail(ParseError::ReportTooLong);
     const uint32_t start = bits;
     bits = static_cast<uint32_t>(end);
     uint16_t& length = m_current->reportLength[type];
     length = std::max<uint16_t>(length, static_cast<uint16_t>((end + 7) / 8));
     if (g.reportCount == 0)
     {
-        resetLocals();
+        ResetLocals();
         return true;
     }
 
@@ -416,13 +408,13 @@ bool DescriptorParser::addFields(int type, uint32_t value)
     if (!named)
         usages.push_back({0, 0, 0, false, 0});
     if (m_current->caps[type].size() + usages.size() > ParserLimits::kMaxCaps)
-        return fail(ParseError::TooManyCaps);
-    const Cap base = baseCap(value);
-    if (base.has(kCapArray))
-        addArrayCaps(type, base, usages, start, named);
+        return Fail(ParseError::TooManyCaps);
+    const Cap base = BaseCap(value);
+    if (base.Has(kCapArray))
+        AddArrayCaps(type, base, usages, start, named);
     else
-        addVariableCaps(type, base, usages, start, named);
-    resetLocals();
+        AddVariableCaps(type, base, usages, start, named);
+    ResetLocals();
     return true;
 }
 
@@ -431,8 +423,8 @@ bool DescriptorParser::addFields(int type, uint32_t value)
 // usages of a delimiter set are aliases of one control: they share its field
 // and data index, and all but the last of them are marked IsAlias. The caps
 // come out last usage first.
-void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start,
-                                       bool named)
+void DescriptorParser::AddVariableCaps(HIDP_REPORT_TYPE type, const Cap& base, std::vector<Usage>& usages,
+                                       uint32_t start, bool named)
 {
     std::vector<std::pair<size_t, size_t>> slots; // [first, end) of usages per control
     for (size_t i = 0; i < usages.size(); ++i)
@@ -461,15 +453,15 @@ void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Us
             alias.usageMin = u.min;
             alias.usageMax = u.max;
             uint32_t readable = alias.reportCount;
-            if (base.has(kCapRange))
-                readable = std::min<uint32_t>(readable, usageCount(u.min, u.max));
+            if (base.Has(kCapRange))
+                readable = std::min<uint32_t>(readable, UsageCount(u.min, u.max));
             alias.fieldCount = static_cast<uint16_t>(readable);
-            if (isPublic(base, named, u))
+            if (IsPublic(base, named, u))
                 alias.flags |= kCapPublic;
             if (a + 1 < slots[k].second)
                 alias.flags |= kCapAlias;
             if (a == slots[k].first)
-                assignDataIndex(type, alias);
+                AssignDataIndex(type, alias);
             else
                 alias.dataIndexMin = alias.dataIndexMax = m_current->caps[type].back().dataIndexMin;
             m_current->caps[type].push_back(alias);
@@ -480,7 +472,7 @@ void DescriptorParser::addVariableCaps(int type, const Cap& base, std::vector<Us
 // All usages of an array share its fields; a field holds an index into the
 // item's usage list, counted from Logical Minimum. The caps come out last
 // usage first, the data indices first usage first.
-void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages,
+void DescriptorParser::AddArrayCaps(HIDP_REPORT_TYPE type, const Cap& base, const std::vector<Usage>& usages,
                                     uint32_t start, bool named)
 {
     std::vector<Cap>& caps = m_current->caps[type];
@@ -499,10 +491,10 @@ void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector
         cap.fieldCount = base.reportCount;
         cap.arrayBase = listIndex;
         cap.arrayOrdinal = static_cast<uint8_t>(i);
-        listIndex += base.has(kCapRange) ? usageCount(u.min, u.max) : 1;
-        if (isPublic(base, named, u))
+        listIndex += base.Has(kCapRange) ? UsageCount(u.min, u.max) : 1;
+        if (IsPublic(base, named, u))
             cap.flags |= kCapPublic;
-        assignDataIndex(type, cap);
+        AssignDataIndex(type, cap);
         caps[first + n - 1 - i] = cap;
     }
 }
@@ -511,21 +503,21 @@ void DescriptorParser::addArrayCaps(int type, const Cap& base, const std::vector
 // does: a data item's caps whenever the item names usages, Usage (0)
 // included; a constant item's only when it is a variable with a nonzero
 // usage. A constant array is padding whatever usage it carries.
-bool DescriptorParser::isPublic(const Cap& base, bool named, const Usage& usage)
+bool DescriptorParser::IsPublic(const Cap& base, bool named, const Usage& usage)
 {
     if (!(base.bitField & kMainConstant))
         return named;
-    return !base.has(kCapArray) && (usage.min || usage.max);
+    return !base.Has(kCapArray) && (usage.min || usage.max);
 }
 
 // Data indices run on across the main items of one report type; a cap
 // that is padding takes none.
-void DescriptorParser::assignDataIndex(int type, Cap& cap)
+void DescriptorParser::AssignDataIndex(HIDP_REPORT_TYPE type, Cap& cap)
 {
-    const uint16_t span = cap.has(kCapPublic) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
+    const uint16_t span = cap.Has(kCapPublic) ? static_cast<uint16_t>(cap.usageMax - cap.usageMin) : 0xFFFF;
     cap.dataIndexMin = m_dataCount[type];
     cap.dataIndexMax = static_cast<uint16_t>(cap.dataIndexMin + span);
     m_dataCount[type] = static_cast<uint16_t>(cap.dataIndexMax + 1);
 }
 
-} // namespace kvhid
+} // namespace winport::hidparse

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace kvhid
+namespace winport::hidparse
 {
 
 // Limits on what a descriptor may ask for; beyond them parsing fails.
@@ -52,11 +52,11 @@ public:
     DescriptorParser(const uint8_t* descriptor, size_t length);
 
     // Parses the whole descriptor; false on malformed input.
-    bool parse();
+    bool Parse();
 
-    std::vector<ParsedCollection>& collections() { return m_collections; }
-    ParseError error() const { return m_error; }
-    uint32_t errorOffset() const { return m_errorOffset; }
+    std::vector<ParsedCollection>& Collections() { return m_collections; }
+    ParseError Error() const { return m_error; }
+    uint32_t ErrorOffset() const { return m_errorOffset; }
 
 private:
     struct Globals
@@ -101,23 +101,24 @@ private:
         uint16_t usagePage;
     };
 
-    bool item(uint8_t prefix, uint32_t value, int32_t signedValue);
-    bool mainItem(int tag, uint32_t value);
-    void globalItem(int tag, uint32_t value, int32_t signedValue, bool& ok);
-    bool localItem(int tag, uint32_t value, int size);
-    bool addUsage(uint32_t value, int size);
-    void setUsageBound(uint32_t value, int size, bool isMin);
-    bool openCollection(uint32_t value);
-    bool closeCollection();
-    bool addFields(int type, uint32_t value);
-    void addVariableCaps(int type, const Cap& base, std::vector<Usage>& usages, uint32_t start, bool named);
-    void addArrayCaps(int type, const Cap& base, const std::vector<Usage>& usages, uint32_t start,
-                      bool named);
-    static bool isPublic(const Cap& base, bool named, const Usage& usage);
-    void assignDataIndex(int type, Cap& cap);
-    Cap baseCap(uint32_t value) const;
-    void resetLocals();
-    bool fail(ParseError error);
+    bool Item(uint8_t prefix, uint32_t value, int32_t signedValue);
+    bool MainItem(int tag, uint32_t value);
+    void GlobalItem(int tag, uint32_t value, int32_t signedValue, bool& ok);
+    bool LocalItem(int tag, uint32_t value, int size);
+    bool AddUsage(uint32_t value, int size);
+    void SetUsageBound(uint32_t value, int size, bool isMin);
+    bool OpenCollection(uint32_t value);
+    bool CloseCollection();
+    bool AddFields(HIDP_REPORT_TYPE type, uint32_t value);
+    void AddVariableCaps(HIDP_REPORT_TYPE type, const Cap& base, std::vector<Usage>& usages, uint32_t start,
+                         bool named);
+    void AddArrayCaps(HIDP_REPORT_TYPE type, const Cap& base, const std::vector<Usage>& usages,
+                      uint32_t start, bool named);
+    static bool IsPublic(const Cap& base, bool named, const Usage& usage);
+    void AssignDataIndex(HIDP_REPORT_TYPE type, Cap& cap);
+    Cap BaseCap(uint32_t value) const;
+    void ResetLocals();
+    bool Fail(ParseError error);
 
     const uint8_t* m_descriptor;
     size_t m_length;
@@ -136,4 +137,4 @@ private:
     std::array<uint16_t, kReportTypes> m_dataCount{};
 };
 
-} // namespace kvhid
+} // namespace winport::hidparse

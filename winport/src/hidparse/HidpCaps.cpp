@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-using kvhid::Cap;
-using kvhid::Preparsed;
+using winport::hidparse::Cap;
+using winport::hidparse::Preparsed;
 
 namespace
 {
@@ -21,9 +21,9 @@ struct CapsFilter
     USHORT collection;
     USAGE usage;
 
-    bool matches(const Cap& cap) const
+    bool Matches(const Cap& cap) const
     {
-        if (!cap.has(kvhid::kCapPublic) || cap.has(kvhid::kCapButton) != buttons)
+        if (!cap.Has(winport::hidparse::kCapPublic) || cap.Has(winport::hidparse::kCapButton) != buttons)
             return false;
         if (page && page != cap.usagePage)
             return false;
@@ -33,20 +33,20 @@ struct CapsFilter
     }
 };
 
-template <class Out> void fillCommon(Out& out, const Cap& cap)
+template <class Out> void FillCommon(Out& out, const Cap& cap)
 {
     std::memset(&out, 0, sizeof out);
     out.UsagePage = cap.usagePage;
     out.ReportID = cap.reportId;
-    out.IsAlias = cap.has(kvhid::kCapAlias);
+    out.IsAlias = cap.Has(winport::hidparse::kCapAlias);
     out.BitField = cap.bitField;
     out.LinkCollection = cap.linkCollection;
     out.LinkUsage = cap.linkUsage;
     out.LinkUsagePage = cap.linkUsagePage;
-    out.IsRange = cap.has(kvhid::kCapRange);
-    out.IsStringRange = cap.has(kvhid::kCapStringRange);
-    out.IsDesignatorRange = cap.has(kvhid::kCapDesignatorRange);
-    out.IsAbsolute = cap.has(kvhid::kCapAbsolute);
+    out.IsRange = cap.Has(winport::hidparse::kCapRange);
+    out.IsStringRange = cap.Has(winport::hidparse::kCapStringRange);
+    out.IsDesignatorRange = cap.Has(winport::hidparse::kCapDesignatorRange);
+    out.IsAbsolute = cap.Has(winport::hidparse::kCapAbsolute);
     // Outside a range the usage and the data index fill both slots, as on
     // Windows: a program that reads Range without checking IsRange sees them.
     out.Range.UsageMin = cap.usageMin;
@@ -74,18 +74,18 @@ template <class Out> void fillCommon(Out& out, const Cap& cap)
 }
 
 // Current SDKs name bytes 20-21 of the button caps' Reserved area ReportCount.
-void fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
+void Fill(HIDP_BUTTON_CAPS& out, const Cap& cap)
 {
-    fillCommon(out, cap);
+    FillCommon(out, cap);
     std::memcpy(reinterpret_cast<unsigned char*>(&out) + 20, &cap.reportCount, sizeof cap.reportCount);
 }
 
-void fill(HIDP_VALUE_CAPS& out, const Cap& cap)
+void Fill(HIDP_VALUE_CAPS& out, const Cap& cap)
 {
-    fillCommon(out, cap);
-    out.HasNull = cap.has(kvhid::kCapHasNull);
+    FillCommon(out, cap);
+    out.HasNull = cap.Has(winport::hidparse::kCapHasNull);
     out.BitSize = cap.bitSize;
-    out.ReportCount = cap.has(kvhid::kCapRange) ? 1 : cap.reportCount;
+    out.ReportCount = cap.Has(winport::hidparse::kCapRange) ? 1 : cap.reportCount;
     out.UnitsExp = cap.unitsExp;
     out.Units = cap.units;
     out.LogicalMin = cap.logicalMin;
@@ -96,22 +96,22 @@ void fill(HIDP_VALUE_CAPS& out, const Cap& cap)
 
 // Copies the matching caps in order. *length: capacity in, matches out.
 template <class Out>
-NTSTATUS getCaps(HIDP_REPORT_TYPE type, const CapsFilter& filter, Out* out, PUSHORT length,
+NTSTATUS GetCaps(HIDP_REPORT_TYPE type, const CapsFilter& filter, Out* out, PUSHORT length,
                  PHIDP_PREPARSED_DATA data)
 {
-    const Preparsed* preparsed = Preparsed::from(data);
+    const Preparsed* preparsed = Preparsed::From(data);
     if (!preparsed)
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    if (!Preparsed::validType(type))
+    if (!Preparsed::ValidType(type))
         return HIDP_STATUS_INVALID_REPORT_TYPE;
     const ULONG capacity = *length;
     ULONG found = 0;
-    for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+    for (const Cap* cap = preparsed->CapsBegin(type); cap != preparsed->CapsEnd(type); ++cap)
     {
-        if (!filter.matches(*cap))
+        if (!filter.Matches(*cap))
             continue;
         if (found < capacity)
-            fill(out[found], *cap);
+            Fill(out[found], *cap);
         ++found;
     }
     *length = static_cast<USHORT>(found);
@@ -127,13 +127,13 @@ extern "C"
 
     NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA data, PHIDP_CAPS caps)
     {
-        const Preparsed* preparsed = Preparsed::from(data);
+        const Preparsed* preparsed = Preparsed::From(data);
         if (!preparsed)
             return HIDP_STATUS_INVALID_PREPARSED_DATA;
         const NTSTATUS fault = winport::hidparse::CapsFaultFor(data);
         if (fault != HIDP_STATUS_SUCCESS)
             return fault;
-        const kvhid::Header& h = preparsed->header();
+        const winport::hidparse::Header& h = preparsed->GetHeader();
         std::memset(caps, 0, sizeof *caps);
         caps->Usage = h.usage;
         caps->UsagePage = h.usagePage;
@@ -156,15 +156,15 @@ extern "C"
     NTSTATUS NTAPI HidP_GetLinkCollectionNodes(PHIDP_LINK_COLLECTION_NODE nodes, PULONG length,
                                                PHIDP_PREPARSED_DATA data)
     {
-        const Preparsed* preparsed = Preparsed::from(data);
+        const Preparsed* preparsed = Preparsed::From(data);
         if (!preparsed)
             return HIDP_STATUS_INVALID_PREPARSED_DATA;
         const ULONG capacity = *length;
-        const ULONG count = preparsed->header().nodeCount;
+        const ULONG count = preparsed->GetHeader().nodeCount;
         *length = count;
         if (capacity < count)
             return HIDP_STATUS_BUFFER_TOO_SMALL;
-        const kvhid::Node* source = preparsed->nodes();
+        const winport::hidparse::Node* source = preparsed->Nodes();
         for (ULONG i = 0; i < count; ++i)
         {
             HIDP_LINK_COLLECTION_NODE& node = nodes[i];
@@ -186,53 +186,54 @@ extern "C"
                                               USAGE usage, PHIDP_BUTTON_CAPS caps, PUSHORT length,
                                               PHIDP_PREPARSED_DATA data)
     {
-        return getCaps(type, CapsFilter{true, page, collection, usage}, caps, length, data);
+        return GetCaps(type, CapsFilter{true, page, collection, usage}, caps, length, data);
     }
 
     NTSTATUS NTAPI HidP_GetButtonCaps(HIDP_REPORT_TYPE type, PHIDP_BUTTON_CAPS caps, PUSHORT length,
                                       PHIDP_PREPARSED_DATA data)
     {
-        return getCaps(type, CapsFilter{true, 0, 0, 0}, caps, length, data);
+        return GetCaps(type, CapsFilter{true, 0, 0, 0}, caps, length, data);
     }
 
     NTSTATUS NTAPI HidP_GetSpecificValueCaps(HIDP_REPORT_TYPE type, USAGE page, USHORT collection,
                                              USAGE usage, PHIDP_VALUE_CAPS caps, PUSHORT length,
                                              PHIDP_PREPARSED_DATA data)
     {
-        return getCaps(type, CapsFilter{false, page, collection, usage}, caps, length, data);
+        return GetCaps(type, CapsFilter{false, page, collection, usage}, caps, length, data);
     }
 
     NTSTATUS NTAPI HidP_GetValueCaps(HIDP_REPORT_TYPE type, PHIDP_VALUE_CAPS caps, PUSHORT length,
                                      PHIDP_PREPARSED_DATA data)
     {
-        return getCaps(type, CapsFilter{false, 0, 0, 0}, caps, length, data);
+        return GetCaps(type, CapsFilter{false, 0, 0, 0}, caps, length, data);
     }
 
     // The longest list HidP_GetUsages can return for the page (0: any page).
     ULONG NTAPI HidP_MaxUsageListLength(HIDP_REPORT_TYPE type, USAGE page, PHIDP_PREPARSED_DATA data)
     {
-        const Preparsed* preparsed = Preparsed::from(data);
-        if (!preparsed || !Preparsed::validType(type))
+        const Preparsed* preparsed = Preparsed::From(data);
+        if (!preparsed || !Preparsed::ValidType(type))
             return 0;
         const CapsFilter filter{true, page, 0, 0};
         ULONG length = 0;
-        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
-            if (filter.matches(*cap))
+        for (const Cap* cap = preparsed->CapsBegin(type); cap != preparsed->CapsEnd(type); ++cap)
+            if (filter.Matches(*cap))
                 length += cap->reportCount;
         return length;
     }
 
     ULONG NTAPI HidP_MaxDataListLength(HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA data)
     {
-        const Preparsed* preparsed = Preparsed::from(data);
-        if (!preparsed || !Preparsed::validType(type))
+        const Preparsed* preparsed = Preparsed::From(data);
+        if (!preparsed || !Preparsed::ValidType(type))
             return 0;
         ULONG length = 0;
-        for (const Cap* cap = preparsed->capsBegin(type); cap != preparsed->capsEnd(type); ++cap)
+        for (const Cap* cap = preparsed->CapsBegin(type); cap != preparsed->CapsEnd(type); ++cap)
         {
-            if (!cap->has(kvhid::kCapPublic))
+            if (!cap->Has(winport::hidparse::kCapPublic))
                 continue;
-            const bool list = cap->has(kvhid::kCapRange) || cap->has(kvhid::kCapButton);
+            const bool list =
+                cap->Has(winport::hidparse::kCapRange) || cap->Has(winport::hidparse::kCapButton);
             length += list ? cap->reportCount : 1;
         }
         return length;

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-using kvhid::Cap;
-using kvhid::ParsedCollection;
+using winport::hidparse::Cap;
+using winport::hidparse::ParsedCollection;
 
 namespace
 {
@@ -23,12 +23,12 @@ constexpr int kIds = 256;
 // Per report ID: the bits each report type needs and the collection it is in.
 struct ReportIdTable
 {
-    std::array<std::array<uint32_t, kIds>, kvhid::kReportTypes> bits{};
+    std::array<std::array<uint32_t, kIds>, winport::hidparse::kReportTypes> bits{};
     std::array<UCHAR, kIds> collection{};
 
-    void add(const ParsedCollection& parsed, UCHAR number)
+    void Add(const ParsedCollection& parsed, UCHAR number)
     {
-        for (int type = 0; type < kvhid::kReportTypes; ++type)
+        for (HIDP_REPORT_TYPE type : winport::hidparse::kAllReportTypes)
         {
             for (const Cap& cap : parsed.caps[type])
             {
@@ -39,10 +39,10 @@ struct ReportIdTable
         }
     }
 
-    bool used(int id) const { return bits[0][id] || bits[1][id] || bits[2][id]; }
+    bool Used(int id) const { return bits[0][id] || bits[1][id] || bits[2][id]; }
 };
 
-void freeDescription(HIDP_DEVICE_DESC* desc)
+void FreeDescription(HIDP_DEVICE_DESC* desc)
 {
     for (ULONG i = 0; i < desc->CollectionDescLength; ++i)
         std::free(desc->CollectionDesc[i].PreparsedData);
@@ -54,7 +54,7 @@ void freeDescription(HIDP_DEVICE_DESC* desc)
     desc->ReportIDsLength = 0;
 }
 
-NTSTATUS fillCollections(std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC* desc)
+NTSTATUS FillCollections(std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC* desc)
 {
     desc->CollectionDesc =
         static_cast<HIDP_COLLECTION_DESC*>(std::calloc(parsed.size(), sizeof(HIDP_COLLECTION_DESC)));
@@ -62,7 +62,7 @@ NTSTATUS fillCollections(std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC
         return HIDP_STATUS_INTERNAL_ERROR;
     for (size_t i = 0; i < parsed.size(); ++i)
     {
-        std::vector<uint8_t> block = kvhid::PreparsedBuilder(parsed[i]).build();
+        std::vector<uint8_t> block = winport::hidparse::PreparsedBuilder(parsed[i]).Build();
         if (block.empty())
             return HIDP_STATUS_INTERNAL_ERROR;
         void* copy = std::malloc(block.size());
@@ -83,20 +83,20 @@ NTSTATUS fillCollections(std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC
     return HIDP_STATUS_SUCCESS;
 }
 
-NTSTATUS fillReportIds(const std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC* desc)
+NTSTATUS FillReportIds(const std::vector<ParsedCollection>& parsed, HIDP_DEVICE_DESC* desc)
 {
     ReportIdTable table;
     for (size_t i = 0; i < parsed.size(); ++i)
-        table.add(parsed[i], static_cast<UCHAR>(i + 1));
+        table.Add(parsed[i], static_cast<UCHAR>(i + 1));
     int count = 0;
     for (int id = 0; id < kIds; ++id)
-        count += table.used(id);
+        count += table.Used(id);
     desc->ReportIDs = static_cast<HIDP_REPORT_IDS*>(std::calloc(std::max(count, 1), sizeof(HIDP_REPORT_IDS)));
     if (!desc->ReportIDs)
         return HIDP_STATUS_INTERNAL_ERROR;
     for (int id = 0; id < kIds; ++id)
     {
-        if (!table.used(id))
+        if (!table.Used(id))
             continue;
         HIDP_REPORT_IDS& out = desc->ReportIDs[desc->ReportIDsLength++];
         out.ReportID = static_cast<UCHAR>(id);
@@ -119,20 +119,20 @@ extern "C"
         if (!desc)
             return HIDP_STATUS_INTERNAL_ERROR;
         std::memset(desc, 0, sizeof *desc);
-        kvhid::DescriptorParser parser(descriptor, descriptor ? length : 0);
-        if (!parser.parse())
+        winport::hidparse::DescriptorParser parser(descriptor, descriptor ? length : 0);
+        if (!parser.Parse())
         {
-            desc->Dbg.BreakOffset = parser.errorOffset();
-            desc->Dbg.ErrorCode = static_cast<ULONG>(parser.error());
+            desc->Dbg.BreakOffset = parser.ErrorOffset();
+            desc->Dbg.ErrorCode = static_cast<ULONG>(parser.Error());
             return HIDP_STATUS_INTERNAL_ERROR;
         }
-        NTSTATUS status = fillCollections(parser.collections(), desc);
+        NTSTATUS status = FillCollections(parser.Collections(), desc);
         if (status == HIDP_STATUS_SUCCESS)
-            status = fillReportIds(parser.collections(), desc);
+            status = FillReportIds(parser.Collections(), desc);
         if (status != HIDP_STATUS_SUCCESS)
         {
-            freeDescription(desc);
-            desc->Dbg.ErrorCode = static_cast<ULONG>(kvhid::ParseError::TooLarge);
+            FreeDescription(desc);
+            desc->Dbg.ErrorCode = static_cast<ULONG>(winport::hidparse::ParseError::TooLarge);
         }
         return status;
     }
@@ -140,24 +140,24 @@ extern "C"
     VOID NTAPI HidP_FreeCollectionDescription(PHIDP_DEVICE_DESC desc)
     {
         if (desc)
-            freeDescription(desc);
+            FreeDescription(desc);
     }
 
-    PHIDP_PREPARSED_DATA NTAPI KvHidP_CopyPreparsedData(PHIDP_PREPARSED_DATA data)
+    PHIDP_PREPARSED_DATA NTAPI WinportHidP_CopyPreparsedData(PHIDP_PREPARSED_DATA data)
     {
-        const kvhid::Preparsed* preparsed = kvhid::Preparsed::from(data);
+        const winport::hidparse::Preparsed* preparsed = winport::hidparse::Preparsed::From(data);
         if (!preparsed)
             return nullptr;
-        const uint32_t size = preparsed->header().size;
+        const uint32_t size = preparsed->GetHeader().size;
         void* copy = std::malloc(size);
         if (copy)
             std::memcpy(copy, data, size);
         return static_cast<PHIDP_PREPARSED_DATA>(copy);
     }
 
-    BOOLEAN NTAPI KvHidP_FreePreparsedData(PHIDP_PREPARSED_DATA data)
+    BOOLEAN NTAPI WinportHidP_FreePreparsedData(PHIDP_PREPARSED_DATA data)
     {
-        if (!kvhid::Preparsed::from(data))
+        if (!winport::hidparse::Preparsed::From(data))
             return FALSE;
         std::free(data);
         return TRUE;

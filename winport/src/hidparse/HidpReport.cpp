@@ -8,43 +8,44 @@
 #include <algorithm>
 #include <cstdint>
 
-using kvhid::Cap;
-using kvhid::Preparsed;
+using winport::hidparse::Cap;
+using winport::hidparse::Preparsed;
 
 namespace
 {
 
 // Checks common to every report call; on success preparsed is set.
-NTSTATUS checkReport(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, ULONG length,
+NTSTATUS CheckReport(PHIDP_PREPARSED_DATA data, HIDP_REPORT_TYPE type, ULONG length,
                      const Preparsed*& preparsed)
 {
-    preparsed = Preparsed::from(data);
+    preparsed = Preparsed::From(data);
     if (!preparsed)
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    if (!Preparsed::validType(type))
+    if (!Preparsed::ValidType(type))
         return HIDP_STATUS_INVALID_REPORT_TYPE;
-    if (length != preparsed->reportLength(type))
+    if (length != preparsed->ReportLength(type))
         return HIDP_STATUS_INVALID_REPORT_LENGTH;
     return HIDP_STATUS_SUCCESS;
 }
 
 // Whether a value cap has a field for the usage (a range holds one usage per
 // field, and no more usages than fields).
-bool namesUsage(const Cap& cap, USAGE page, USAGE usage)
+bool NamesUsage(const Cap& cap, USAGE page, USAGE usage)
 {
     if (cap.usagePage != page || usage < cap.usageMin || usage > cap.usageMax)
         return false;
-    return !cap.has(kvhid::kCapRange) || static_cast<uint32_t>(usage - cap.usageMin) < cap.fieldCount;
+    return !cap.Has(winport::hidparse::kCapRange) ||
+           static_cast<uint32_t>(usage - cap.usageMin) < cap.fieldCount;
 }
 
 // The first value cap, in cap order, that names the usage in the report's
 // report ID. Status USAGE_NOT_FOUND, or INCOMPATIBLE_REPORT_ID when the usage
 // exists only in other reports.
-inline NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
-                          UCHAR reportId, const Cap*& found)
+inline NTSTATUS FindValue(const Preparsed& preparsed, HIDP_REPORT_TYPE type, USAGE page, USHORT collection,
+                          USAGE usage, UCHAR reportId, const Cap*& found)
 {
-    const kvhid::Slot* slot = preparsed.slot(type, page, usage);
-    const uint16_t* indexed = slot ? preparsed.slotCaps(*slot) : nullptr;
+    const winport::hidparse::Slot* slot = preparsed.FindSlot(type, page, usage);
+    const uint16_t* indexed = slot ? preparsed.SlotCaps(*slot) : nullptr;
     const uint16_t* indexedEnd = slot ? indexed + slot->count : nullptr;
     bool incompatible = false;
     const auto consider = [&](const Cap& cap)
@@ -59,21 +60,21 @@ inline NTSTATUS findValue(const Preparsed& preparsed, int type, USAGE page, USHO
         found = &cap;
         return true;
     };
-    if (!preparsed.hasWide(type))
+    if (!preparsed.HasWide(type))
     {
         for (; indexed != indexedEnd; ++indexed)
-            if (consider(preparsed.cap(*indexed)))
+            if (consider(preparsed.CapAt(*indexed)))
                 return HIDP_STATUS_SUCCESS;
         return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
     }
     // Both lists are in cap order: merge them to keep that order.
-    const uint16_t* wide = preparsed.wideBegin(type);
-    const uint16_t* wideEnd = preparsed.wideEnd(type);
+    const uint16_t* wide = preparsed.WideBegin(type);
+    const uint16_t* wideEnd = preparsed.WideEnd(type);
     while (indexed != indexedEnd || wide != wideEnd)
     {
         const bool takeIndexed = wide == wideEnd || (indexed != indexedEnd && *indexed < *wide);
-        const Cap& cap = preparsed.cap(takeIndexed ? *indexed++ : *wide++);
-        if (!takeIndexed && !namesUsage(cap, page, usage))
+        const Cap& cap = preparsed.CapAt(takeIndexed ? *indexed++ : *wide++);
+        if (!takeIndexed && !NamesUsage(cap, page, usage))
             continue;
         if (consider(cap))
             return HIDP_STATUS_SUCCESS;
@@ -90,12 +91,12 @@ struct ValueField
     uint32_t bits;
 };
 
-inline NTSTATUS locateValue(const Preparsed& preparsed, int type, USAGE page, USHORT collection, USAGE usage,
-                            UCHAR reportId, ValueField& field)
+inline NTSTATUS LocateValue(const Preparsed& preparsed, HIDP_REPORT_TYPE type, USAGE page, USHORT collection,
+                            USAGE usage, UCHAR reportId, ValueField& field)
 {
-    if (!preparsed.hasWide(type))
+    if (!preparsed.HasWide(type))
     {
-        const kvhid::Slot* slot = preparsed.slot(type, page, usage);
+        const winport::hidparse::Slot* slot = preparsed.FindSlot(type, page, usage);
         if (!slot)
             return HIDP_STATUS_USAGE_NOT_FOUND;
         if (slot->count == 1 && slot->bits)
@@ -104,37 +105,38 @@ inline NTSTATUS locateValue(const Preparsed& preparsed, int type, USAGE page, US
                 return HIDP_STATUS_USAGE_NOT_FOUND;
             if (slot->reportId != reportId)
                 return HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
-            field = {&preparsed.cap(slot->first), slot->startBit, slot->bits};
+            field = {&preparsed.CapAt(slot->first), slot->startBit, slot->bits};
             return HIDP_STATUS_SUCCESS;
         }
     }
-    const NTSTATUS status = findValue(preparsed, type, page, collection, usage, reportId, field.cap);
+    const NTSTATUS status = FindValue(preparsed, type, page, collection, usage, reportId, field.cap);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
-    return kvhid::valueField(*field.cap, usage, field.start, field.bits) ? HIDP_STATUS_SUCCESS
-                                                                         : HIDP_STATUS_BUFFER_TOO_SMALL;
+    return winport::hidparse::ValueField(*field.cap, usage, field.start, field.bits)
+               ? HIDP_STATUS_SUCCESS
+               : HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
 // The checks and the field of HidP_GetUsageValue, shared by the scaled read.
-inline NTSTATUS readValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
+inline NTSTATUS ReadValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
                           PHIDP_PREPARSED_DATA data, PCHAR reportChars, ULONG length, ValueField& field,
                           ULONG& raw)
 {
     if (length == 0)
         return HIDP_STATUS_INVALID_REPORT_LENGTH;
     const Preparsed* preparsed = nullptr;
-    NTSTATUS status = checkReport(data, type, length, preparsed);
+    NTSTATUS status = CheckReport(data, type, length, preparsed);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
     const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
-    status = locateValue(*preparsed, type, page, collection, usage, report[0], field);
+    status = LocateValue(*preparsed, type, page, collection, usage, report[0], field);
     if (status == HIDP_STATUS_SUCCESS)
-        raw = kvhid::readBits(report, length, field.start, field.bits);
+        raw = winport::hidparse::ReadBits(report, length, field.start, field.bits);
     return status;
 }
 
 // Windows' MulDiv: rounds half away from zero, -1 on a zero divisor or overflow.
-LONG mulDiv(LONG a, LONG b, LONG c)
+LONG MulDiv(LONG a, LONG b, LONG c)
 {
     if (c == 0)
         return -1;
@@ -157,7 +159,7 @@ LONG mulDiv(LONG a, LONG b, LONG c)
 
 // mulDiv(a, b, c), with the division done as a multiplication by the cap's
 // precomputed reciprocal of c when a * b + c / 2 fits in 32 bits (exact there).
-LONG scaledOffset(LONG a, LONG b, LONG c, uint64_t reciprocal)
+LONG ScaledOffset(LONG a, LONG b, LONG c, uint64_t reciprocal)
 {
     if (reciprocal && a >= 0 && b >= 0)
     {
@@ -165,10 +167,10 @@ LONG scaledOffset(LONG a, LONG b, LONG c, uint64_t reciprocal)
         if (n >> 32 == 0)
             return static_cast<LONG>((static_cast<unsigned __int128>(n) * reciprocal) >> 64);
     }
-    return mulDiv(a, b, c);
+    return MulDiv(a, b, c);
 }
 
-LONG signExtend(ULONG value, uint32_t bits)
+LONG SignExtend(ULONG value, uint32_t bits)
 {
     if (bits == 0 || bits >= 32)
         return static_cast<LONG>(value);
@@ -176,13 +178,13 @@ LONG signExtend(ULONG value, uint32_t bits)
     return static_cast<LONG>((value ^ sign) - sign);
 }
 
-NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
+NTSTATUS Scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
 {
-    const LONG value = cap.logicalMin < 0 ? signExtend(raw, bits) : static_cast<LONG>(raw);
+    const LONG value = cap.logicalMin < 0 ? SignExtend(raw, bits) : static_cast<LONG>(raw);
     if (cap.logicalMin > cap.logicalMax || cap.physicalMin > cap.physicalMax)
         return HIDP_STATUS_BAD_LOG_PHY_VALUES;
     if (value < cap.logicalMin || value > cap.logicalMax)
-        return cap.has(kvhid::kCapHasNull) ? HIDP_STATUS_NULL : HIDP_STATUS_VALUE_OUT_OF_RANGE;
+        return cap.Has(winport::hidparse::kCapHasNull) ? HIDP_STATUS_NULL : HIDP_STATUS_VALUE_OUT_OF_RANGE;
     if (cap.physicalMin == 0 && cap.physicalMax == 0)
     {
         scaled = value;
@@ -191,7 +193,7 @@ NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
     // 32-bit wrap-around, as the 32-bit arithmetic of the reference.
     const auto diff = [](LONG a, LONG b)
     { return static_cast<LONG>(static_cast<ULONG>(a) - static_cast<ULONG>(b)); };
-    const LONG offset = scaledOffset(diff(value, cap.logicalMin), diff(cap.physicalMax, cap.physicalMin),
+    const LONG offset = ScaledOffset(diff(value, cap.logicalMin), diff(cap.physicalMax, cap.physicalMin),
                                      diff(cap.logicalMax, cap.logicalMin), cap.scaleReciprocal);
     scaled = static_cast<LONG>(static_cast<ULONG>(cap.physicalMin) + static_cast<ULONG>(offset));
     return HIDP_STATUS_SUCCESS;
@@ -199,17 +201,18 @@ NTSTATUS scale(const Cap& cap, ULONG raw, uint32_t bits, LONG& scaled)
 
 // Array fields hold indices into the item's usage list, counted from Logical
 // Minimum; 0, or an index outside the logical range, is an empty field.
-template <class Emit> void arrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+template <class Emit> void ArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
 {
     if (cap.usageMax < cap.usageMin)
         return;
     const uint32_t width = cap.bitSize > 32 ? 32 : cap.bitSize;
     const uint32_t span =
-        cap.has(kvhid::kCapRange) ? static_cast<uint32_t>(cap.usageMax - cap.usageMin) + 1 : 1;
+        cap.Has(winport::hidparse::kCapRange) ? static_cast<uint32_t>(cap.usageMax - cap.usageMin) + 1 : 1;
     for (uint32_t field = 0; field < cap.fieldCount; ++field)
     {
-        const ULONG raw = kvhid::readBits(report, length, cap.startBit + field * cap.bitSize, width);
-        const int64_t value = cap.logicalMin < 0 ? signExtend(raw, width) : static_cast<int64_t>(raw);
+        const ULONG raw =
+            winport::hidparse::ReadBits(report, length, cap.startBit + field * cap.bitSize, width);
+        const int64_t value = cap.logicalMin < 0 ? SignExtend(raw, width) : static_cast<int64_t>(raw);
         if (value == 0 || value < cap.logicalMin || value > cap.logicalMax)
             continue;
         const int64_t index = value - cap.logicalMin - cap.arrayBase;
@@ -223,7 +226,7 @@ template <class Emit> void arrayUsages(const Cap& cap, const uint8_t* report, UL
 // the item, byte k+1 naming the cap's first usage when the cap is the item's
 // k-th usage.
 template <class Emit>
-void constantArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+void ConstantArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
 {
     const uint32_t first = cap.startBit % 8;
     const uint32_t last = first + static_cast<uint32_t>(cap.fieldCount) * cap.bitSize;
@@ -238,13 +241,14 @@ void constantArrayUsages(const Cap& cap, const uint8_t* report, ULONG length, Em
     }
 }
 
-template <class Emit> void variableUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
+template <class Emit> void VariableUsages(const Cap& cap, const uint8_t* report, ULONG length, Emit&& emit)
 {
-    const uint32_t bits = cap.has(kvhid::kCapRange) ? cap.fieldCount : 1;
+    const uint32_t bits = cap.Has(winport::hidparse::kCapRange) ? cap.fieldCount : 1;
     for (uint32_t done = 0; done < bits; done += 32)
     {
         const uint32_t n = bits - done < 32 ? bits - done : 32;
-        for (uint32_t word = kvhid::readBits(report, length, cap.startBit + done, n); word; word &= word - 1)
+        for (uint32_t word = winport::hidparse::ReadBits(report, length, cap.startBit + done, n); word;
+             word &= word - 1)
             emit(static_cast<USAGE>(cap.usageMin + done + __builtin_ctz(word)));
     }
 }
@@ -261,7 +265,7 @@ extern "C"
         if (length == 0)
             return HIDP_STATUS_INVALID_REPORT_LENGTH;
         const Preparsed* preparsed = nullptr;
-        const NTSTATUS status = checkReport(data, type, length, preparsed);
+        const NTSTATUS status = CheckReport(data, type, length, preparsed);
         const ULONG capacity = *listLength;
         *listLength = 0;
         if (status != HIDP_STATUS_SUCCESS)
@@ -275,10 +279,10 @@ extern "C"
                 list[found] = usage;
             ++found;
         };
-        for (const uint16_t* index = preparsed->buttonsBegin(type); index != preparsed->buttonsEnd(type);
+        for (const uint16_t* index = preparsed->ButtonsBegin(type); index != preparsed->ButtonsEnd(type);
              ++index)
         {
-            const Cap* cap = &preparsed->cap(*index);
+            const Cap* cap = &preparsed->CapAt(*index);
             if (cap->usagePage != page)
                 continue;
             if (collection && collection != cap->linkCollection)
@@ -289,12 +293,12 @@ extern "C"
                 continue;
             }
             matched = true;
-            if (cap->has(kvhid::kCapArray) && (cap->bitField & kvhid::kMainConstant))
-                constantArrayUsages(*cap, report, length, emit);
-            else if (cap->has(kvhid::kCapArray))
-                arrayUsages(*cap, report, length, emit);
+            if (cap->Has(winport::hidparse::kCapArray) && (cap->bitField & winport::hidparse::kMainConstant))
+                ConstantArrayUsages(*cap, report, length, emit);
+            else if (cap->Has(winport::hidparse::kCapArray))
+                ArrayUsages(*cap, report, length, emit);
             else
-                variableUsages(*cap, report, length, emit);
+                VariableUsages(*cap, report, length, emit);
         }
         if (!matched)
             return incompatible ? HIDP_STATUS_INCOMPATIBLE_REPORT_ID : HIDP_STATUS_USAGE_NOT_FOUND;
@@ -307,7 +311,7 @@ extern "C"
                                       ULONG length)
     {
         ValueField field{};
-        return readValue(type, page, collection, usage, data, reportChars, length, field, *value);
+        return ReadValue(type, page, collection, usage, data, reportChars, length, field, *value);
     }
 
     NTSTATUS NTAPI HidP_GetScaledUsageValue(HIDP_REPORT_TYPE type, USAGE page, USHORT collection, USAGE usage,
@@ -317,11 +321,11 @@ extern "C"
         *value = 0;
         ValueField field{};
         ULONG raw = 0;
-        NTSTATUS status = readValue(type, page, collection, usage, data, reportChars, length, field, raw);
+        NTSTATUS status = ReadValue(type, page, collection, usage, data, reportChars, length, field, raw);
         if (status != HIDP_STATUS_SUCCESS)
             return status;
         LONG scaled = 0;
-        status = scale(*field.cap, raw, field.bits, scaled);
+        status = Scale(*field.cap, raw, field.bits, scaled);
         if (status == HIDP_STATUS_SUCCESS)
             *value = scaled;
         return status;
@@ -334,20 +338,21 @@ extern "C"
         if (length == 0)
             return HIDP_STATUS_INVALID_REPORT_LENGTH;
         const Preparsed* preparsed = nullptr;
-        NTSTATUS status = checkReport(data, type, length, preparsed);
+        NTSTATUS status = CheckReport(data, type, length, preparsed);
         if (status != HIDP_STATUS_SUCCESS)
             return status;
         const auto* report = reinterpret_cast<const uint8_t*>(reportChars);
         const Cap* cap = nullptr;
-        status = findValue(*preparsed, type, page, collection, usage, report[0], cap);
+        status = FindValue(*preparsed, type, page, collection, usage, report[0], cap);
         if (status != HIDP_STATUS_SUCCESS)
             return status;
-        if (cap->has(kvhid::kCapRange) || cap->reportCount <= 1)
+        if (cap->Has(winport::hidparse::kCapRange) || cap->reportCount <= 1)
             return HIDP_STATUS_NOT_VALUE_ARRAY;
         const uint32_t bits = static_cast<uint32_t>(cap->bitSize) * cap->fieldCount;
         if ((bits + 7) / 8 > outLength)
             return HIDP_STATUS_BUFFER_TOO_SMALL;
-        kvhid::copyBits(reinterpret_cast<uint8_t*>(out), outLength, report, length, cap->startBit, bits);
+        winport::hidparse::CopyBits(reinterpret_cast<uint8_t*>(out), outLength, report, length, cap->startBit,
+                                    bits);
         return HIDP_STATUS_SUCCESS;
     }
 

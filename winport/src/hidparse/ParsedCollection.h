@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace kvhid
+namespace winport::hidparse
 {
 
 struct ParsedCollection
@@ -20,4 +20,4 @@ struct ParsedCollection
     std::array<uint16_t, kReportTypes> reportLength{};
 };
 
-} // namespace kvhid
+} // namespace winport::hidparse

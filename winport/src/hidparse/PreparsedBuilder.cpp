@@ -4,17 +4,17 @@
 #include <cstring>
 #include <map>
 
-namespace kvhid
+namespace winport::hidparse
 {
 namespace
 {
 
-uint32_t roundUp8(uint32_t n)
+uint32_t RoundUp8(uint32_t n)
 {
     return (n + 7) & ~7u;
 }
 
-uint32_t tableSize(size_t keys)
+uint32_t TableSize(size_t keys)
 {
     uint32_t size = 1;
     while (size < keys + keys / 2 + 1)
@@ -22,7 +22,7 @@ uint32_t tableSize(size_t keys)
     return size;
 }
 
-uint64_t scaleReciprocal(const Cap& cap)
+uint64_t ScaleReciprocal(const Cap& cap)
 {
     const auto range =
         static_cast<int32_t>(static_cast<uint32_t>(cap.logicalMax) - static_cast<uint32_t>(cap.logicalMin));
@@ -31,11 +31,11 @@ uint64_t scaleReciprocal(const Cap& cap)
 
 // A slot for a usage that one cap names holds what a lookup needs, so that
 // the common lookup reads no cap.
-Slot plannedSlot(uint32_t key, uint16_t capIndex, const Cap& cap)
+Slot PlannedSlot(uint32_t key, uint16_t capIndex, const Cap& cap)
 {
     Slot slot{key, capIndex, 1, 0, 0, cap.reportId, cap.linkCollection};
     uint32_t start = 0, bits = 0;
-    if (valueField(cap, static_cast<uint16_t>(key), start, bits) && bits > 0)
+    if (ValueField(cap, static_cast<uint16_t>(key), start, bits) && bits > 0)
     {
         slot.startBit = start;
         slot.bits = static_cast<uint8_t>(bits);
@@ -43,9 +43,9 @@ Slot plannedSlot(uint32_t key, uint16_t capIndex, const Cap& cap)
     return slot;
 }
 
-bool isIndexedValue(const Cap& cap)
+bool IsIndexedValue(const Cap& cap)
 {
-    return !cap.has(kCapButton) && cap.has(kCapPublic);
+    return !cap.Has(kCapButton) && cap.Has(kCapPublic);
 }
 
 } // namespace
@@ -54,7 +54,7 @@ PreparsedBuilder::PreparsedBuilder(const ParsedCollection& collection) : m_colle
 
 // Each (page, usage) that a value cap can read gets the run of caps naming it,
 // in cap order; wide ranges are listed apart.
-void PreparsedBuilder::indexType(int type, uint16_t capBase)
+void PreparsedBuilder::IndexType(HIDP_REPORT_TYPE type, uint16_t capBase)
 {
     const std::vector<Cap>& caps = m_collection.caps[type];
     std::map<uint32_t, std::vector<uint16_t>> byUsage;
@@ -62,12 +62,12 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
     for (size_t i = 0; i < caps.size(); ++i)
     {
         const Cap& cap = caps[i];
-        if (!isIndexedValue(cap))
+        if (!IsIndexedValue(cap))
             continue;
         const uint16_t capIndex = static_cast<uint16_t>(capBase + i);
-        if (!cap.has(kCapRange))
+        if (!cap.Has(kCapRange))
         {
-            byUsage[slotKey(cap.usagePage, cap.usageMin)].push_back(capIndex);
+            byUsage[SlotKey(cap.usagePage, cap.usageMin)].push_back(capIndex);
             continue;
         }
         if (cap.fieldCount > kMaxIndexedRange)
@@ -76,18 +76,18 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
             continue;
         }
         for (uint32_t k = 0; k < cap.fieldCount; ++k)
-            byUsage[slotKey(cap.usagePage, static_cast<uint16_t>(cap.usageMin + k))].push_back(capIndex);
+            byUsage[SlotKey(cap.usagePage, static_cast<uint16_t>(cap.usageMin + k))].push_back(capIndex);
     }
-    index.slots.assign(tableSize(byUsage.size()), Slot{});
+    index.slots.assign(TableSize(byUsage.size()), Slot{});
     const uint32_t mask = static_cast<uint32_t>(index.slots.size() - 1);
     for (const auto& [key, list] : byUsage)
     {
-        uint32_t at = slotHash(key) & mask;
+        uint32_t at = SlotHash(key) & mask;
         while (index.slots[at].count)
             at = (at + 1) & mask;
         if (list.size() == 1)
         {
-            index.slots[at] = plannedSlot(key, list[0], caps[list[0] - capBase]);
+            index.slots[at] = PlannedSlot(key, list[0], caps[list[0] - capBase]);
             continue;
         }
         index.slots[at] = {
@@ -96,21 +96,21 @@ void PreparsedBuilder::indexType(int type, uint16_t capBase)
     }
 }
 
-void PreparsedBuilder::fillCounts(Header& header) const
+void PreparsedBuilder::FillCounts(Header& header) const
 {
-    for (int type = 0; type < kReportTypes; ++type)
+    for (HIDP_REPORT_TYPE type : kAllReportTypes)
     {
         for (const Cap& cap : m_collection.caps[type])
         {
-            if (!cap.has(kCapPublic))
+            if (!cap.Has(kCapPublic))
                 continue;
-            ++(cap.has(kCapButton) ? header.buttonCaps[type] : header.valueCaps[type]);
-            header.dataIndices[type] += cap.has(kCapRange) ? cap.dataIndexMax - cap.dataIndexMin + 1 : 1;
+            ++(cap.Has(kCapButton) ? header.buttonCaps[type] : header.valueCaps[type]);
+            header.dataIndices[type] += cap.Has(kCapRange) ? cap.dataIndexMax - cap.dataIndexMin + 1 : 1;
         }
     }
 }
 
-std::vector<uint8_t> PreparsedBuilder::build()
+std::vector<uint8_t> PreparsedBuilder::Build()
 {
     Header header{};
     std::memcpy(header.magic, kPreparsedMagic, sizeof header.magic);
@@ -118,25 +118,25 @@ std::vector<uint8_t> PreparsedBuilder::build()
     header.usagePage = m_collection.usagePage;
 
     std::vector<Cap> caps;
-    for (int type = 0; type < kReportTypes; ++type)
+    for (HIDP_REPORT_TYPE type : kAllReportTypes)
     {
         const std::vector<Cap>& typeCaps = m_collection.caps[type];
         if (caps.size() + typeCaps.size() > 0xFFFF)
             return {};
         header.reportLength[type] = m_collection.reportLength[type];
         header.capBegin[type] = static_cast<uint16_t>(caps.size());
-        indexType(type, header.capBegin[type]);
+        IndexType(type, header.capBegin[type]);
         for (Cap cap : typeCaps)
         {
-            cap.scaleReciprocal = scaleReciprocal(cap);
+            cap.scaleReciprocal = ScaleReciprocal(cap);
             caps.push_back(cap);
         }
         header.capEnd[type] = static_cast<uint16_t>(caps.size());
     }
-    fillCounts(header);
+    FillCounts(header);
 
     uint32_t slotCount = 0;
-    for (int type = 0; type < kReportTypes; ++type)
+    for (HIDP_REPORT_TYPE type : kAllReportTypes)
     {
         header.slotBegin[type] = slotCount;
         header.slotMask[type] = static_cast<uint32_t>(m_index[type].slots.size() - 1);
@@ -146,7 +146,7 @@ std::vector<uint8_t> PreparsedBuilder::build()
         header.wideEnd[type] = static_cast<uint16_t>(m_capList.size());
         header.buttonBegin[type] = static_cast<uint16_t>(m_capList.size());
         for (uint16_t i = header.capBegin[type]; i < header.capEnd[type]; ++i)
-            if (caps[i].has(kCapButton) && caps[i].has(kCapPublic))
+            if (caps[i].Has(kCapButton) && caps[i].Has(kCapPublic))
                 m_capList.push_back(i);
         header.buttonEnd[type] = static_cast<uint16_t>(m_capList.size());
     }
@@ -154,11 +154,11 @@ std::vector<uint8_t> PreparsedBuilder::build()
     header.nodeCount = static_cast<uint16_t>(m_collection.nodes.size());
     header.slotCount = slotCount;
     header.capListCount = static_cast<uint32_t>(m_capList.size());
-    header.capsOffset = roundUp8(sizeof(Header));
-    header.nodesOffset = roundUp8(header.capsOffset + static_cast<uint32_t>(caps.size() * sizeof(Cap)));
+    header.capsOffset = RoundUp8(sizeof(Header));
+    header.nodesOffset = RoundUp8(header.capsOffset + static_cast<uint32_t>(caps.size() * sizeof(Cap)));
     header.slotsOffset =
-        roundUp8(header.nodesOffset + header.nodeCount * static_cast<uint32_t>(sizeof(Node)));
-    header.capListOffset = roundUp8(header.slotsOffset + slotCount * static_cast<uint32_t>(sizeof(Slot)));
+        RoundUp8(header.nodesOffset + header.nodeCount * static_cast<uint32_t>(sizeof(Node)));
+    header.capListOffset = RoundUp8(header.slotsOffset + slotCount * static_cast<uint32_t>(sizeof(Slot)));
     const uint64_t size = header.capListOffset + static_cast<uint64_t>(m_capList.size()) * sizeof(uint16_t);
     if (size > 0xFFFF || m_capList.size() > 0xFFFF)
         return {};
@@ -173,11 +173,11 @@ std::vector<uint8_t> PreparsedBuilder::build()
     put(0, &header, sizeof header);
     put(header.capsOffset, caps.data(), caps.size() * sizeof(Cap));
     put(header.nodesOffset, m_collection.nodes.data(), header.nodeCount * sizeof(Node));
-    for (int type = 0; type < kReportTypes; ++type)
+    for (HIDP_REPORT_TYPE type : kAllReportTypes)
         put(header.slotsOffset + header.slotBegin[type] * static_cast<uint32_t>(sizeof(Slot)),
             m_index[type].slots.data(), m_index[type].slots.size() * sizeof(Slot));
     put(header.capListOffset, m_capList.data(), m_capList.size() * sizeof(uint16_t));
     return block;
 }
 
-} // namespace kvhid
+} // namespace winport::hidparse

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace kvhid
+namespace winport::hidparse
 {
 
 class PreparsedBuilder
@@ -17,7 +17,7 @@ public:
 
     // The block, or an empty vector when it would exceed the 64 KiB that
     // HIDP_COLLECTION_DESC.PreparsedDataLength can describe.
-    std::vector<uint8_t> build();
+    std::vector<uint8_t> Build();
 
 private:
     struct TypeIndex
@@ -26,12 +26,12 @@ private:
         std::vector<uint16_t> wide;
     };
 
-    void indexType(int type, uint16_t capBase);
-    void fillCounts(Header& header) const;
+    void IndexType(HIDP_REPORT_TYPE type, uint16_t capBase);
+    void FillCounts(Header& header) const;
 
     const ParsedCollection& m_collection;
     TypeIndex m_index[kReportTypes];
     std::vector<uint16_t> m_capList;
 };
 
-} // namespace kvhid
+} // namespace winport::hidparse

@@ -10,26 +10,27 @@
 // value caps the collection has.
 #pragma once
 
+#include <hidpi.h>
+
 #include <cstdint>
 
-namespace kvhid
+namespace winport::hidparse
 {
 
-constexpr char kPreparsedMagic[8] = {'K', 'v', 'H', 'i', 'd', 'P', 'D', '1'};
-constexpr int kReportTypes = 3;
+constexpr char kPreparsedMagic[8] = {'W', 'p', 'H', 'i', 'd', 'P', 'D', '1'};
+constexpr int kReportTypes = 3; // HidP_Input, HidP_Output, HidP_Feature index the per-type arrays
+constexpr HIDP_REPORT_TYPE kAllReportTypes[kReportTypes] = {HidP_Input, HidP_Output, HidP_Feature};
 
-enum CapFlag : uint16_t
-{
-    kCapRange = 0x0001,
-    kCapStringRange = 0x0002,
-    kCapDesignatorRange = 0x0004,
-    kCapAbsolute = 0x0008,
-    kCapButton = 0x0010,
-    kCapArray = 0x0020,
-    kCapPublic = 0x0040, // returned by the API and given data indices; padding is not
-    kCapAlias = 0x0080,
-    kCapHasNull = 0x0100,
-};
+// Cap flags.
+constexpr uint16_t kCapRange = 0x0001;
+constexpr uint16_t kCapStringRange = 0x0002;
+constexpr uint16_t kCapDesignatorRange = 0x0004;
+constexpr uint16_t kCapAbsolute = 0x0008;
+constexpr uint16_t kCapButton = 0x0010;
+constexpr uint16_t kCapArray = 0x0020;
+constexpr uint16_t kCapPublic = 0x0040; // returned by the API and given data indices; padding is not
+constexpr uint16_t kCapAlias = 0x0080;
+constexpr uint16_t kCapHasNull = 0x0100;
 
 // One button or value capability.
 struct Cap
@@ -65,7 +66,7 @@ struct Cap
     // scaling divides by a multiplication.
     uint64_t scaleReciprocal;
 
-    bool has(CapFlag flag) const { return (flags & flag) != 0; }
+    bool Has(uint16_t flag) const { return (flags & flag) != 0; }
 };
 
 struct Node
@@ -105,13 +106,13 @@ constexpr uint16_t kMainConstant = 0x01; // main-item data bit: Constant
 // its first field. A usage left without a field (more usages than Report
 // Count) reads the field-sized bits after the item. False when a field is
 // wider than the 32 bits of a ULONG.
-inline bool valueField(const Cap& cap, uint16_t usage, uint32_t& start, uint32_t& bits)
+inline bool ValueField(const Cap& cap, uint16_t usage, uint32_t& start, uint32_t& bits)
 {
     if (cap.bitSize > 32)
         return false;
     start = cap.startBit;
     bits = cap.bitSize;
-    if (cap.has(kCapRange))
+    if (cap.Has(kCapRange))
         start += static_cast<uint32_t>(usage - cap.usageMin) * cap.bitSize;
     else if (!(cap.bitField & kMainConstant) && cap.fieldCount > 1)
         bits = bits * cap.fieldCount < 32 ? bits * cap.fieldCount : 32;
@@ -153,12 +154,12 @@ struct Header
     uint32_t capListOffset;
 };
 
-inline uint32_t slotKey(uint16_t page, uint16_t usage)
+inline uint32_t SlotKey(uint16_t page, uint16_t usage)
 {
     return static_cast<uint32_t>(page) << 16 | usage;
 }
 
-inline uint32_t slotHash(uint32_t key)
+inline uint32_t SlotHash(uint32_t key)
 {
     key ^= key >> 16;
     key *= 0x7feb352du;
@@ -166,4 +167,4 @@ inline uint32_t slotHash(uint32_t key)
     return key;
 }
 
-} // namespace kvhid
+} // namespace winport::hidparse

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstring>
 
-namespace kvhid
+namespace winport::hidparse
 {
 
 // The count (0..32) bits at startBit, least significant first; bits beyond
 // length read as 0. One unaligned load when the report has 8 bytes from the
 // field's first byte, or 8 bytes ending at the report's end.
-inline uint32_t readBits(const uint8_t* report, size_t length, uint32_t startBit, uint32_t count)
+inline uint32_t ReadBits(const uint8_t* report, size_t length, uint32_t startBit, uint32_t count)
 {
     const size_t first = startBit / 8;
     uint32_t shift = startBit % 8;
@@ -35,7 +35,7 @@ inline uint32_t readBits(const uint8_t* report, size_t length, uint32_t startBit
 }
 
 // Copies count bits at startBit into out (zero-filled first), packed from bit 0.
-inline void copyBits(uint8_t* out, size_t outLength, const uint8_t* report, size_t length, uint32_t startBit,
+inline void CopyBits(uint8_t* out, size_t outLength, const uint8_t* report, size_t length, uint32_t startBit,
                      uint32_t count)
 {
     std::memset(out, 0, outLength);
@@ -54,8 +54,8 @@ inline void copyBits(uint8_t* out, size_t outLength, const uint8_t* report, size
     {
         const uint32_t done = static_cast<uint32_t>(byte) * 8;
         out[byte] = static_cast<uint8_t>(
-            readBits(report, length, startBit + done, count - done < 8 ? count - done : 8));
+            ReadBits(report, length, startBit + done, count - done < 8 ? count - done : 8));
     }
 }
 
-} // namespace kvhid
+} // namespace winport::hidparse

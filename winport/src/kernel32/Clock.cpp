@@ -19,12 +19,12 @@ uint64_t MonotonicMs()
 
 uint64_t Clock::NowMs() const
 {
-    return MonotonicMs() + offsetMs_.load(std::memory_order_acquire);
+    return MonotonicMs() + m_offsetMs.load(std::memory_order_acquire);
 }
 
 void Clock::Advance(uint64_t ms)
 {
-    offsetMs_.fetch_add(ms, std::memory_order_acq_rel);
+    m_offsetMs.fetch_add(ms, std::memory_order_acq_rel);
 }
 
 uint64_t Clock::StartTickCountAt(uint32_t tick)

@@ -29,7 +29,7 @@ public:
     uint64_t StartTickCountAt(uint32_t tick);
 
 private:
-    std::atomic<uint64_t> offsetMs_{0};
+    std::atomic<uint64_t> m_offsetMs{0};
 };
 
 } // namespace winport::kernel32

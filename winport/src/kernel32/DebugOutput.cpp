@@ -11,16 +11,16 @@ namespace winport::kernel32
 
 void DebugOutput::SetSink(Sink sink)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    sink_ = std::move(sink);
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sink = std::move(sink);
 }
 
 void DebugOutput::Write(const char16_t* text)
 {
     Sink sink;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        sink = sink_;
+        std::lock_guard<std::mutex> guard(m_lock);
+        sink = m_sink;
     }
     if (sink)
     {

@@ -21,8 +21,8 @@ public:
     void Write(const char16_t* text);
 
 private:
-    std::mutex lock_;
-    Sink sink_;
+    std::mutex m_lock;
+    Sink m_sink;
 };
 
 } // namespace winport::kernel32

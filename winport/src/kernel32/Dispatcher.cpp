@@ -42,7 +42,7 @@ void Dispatcher::UnlinkLocked(WaitBlock& block)
 {
     for (size_t i = 0; i < block.count; ++i)
     {
-        auto& list = block.objects[i]->waiters_;
+        auto& list = block.objects[i]->m_waiters;
         list.erase(std::remove(list.begin(), list.end(), &block), list.end());
     }
 }
@@ -62,7 +62,7 @@ DWORD Dispatcher::Wait(KernelObject* const* objects, size_t count, bool waitAll,
         if (milliseconds == 0)
             return WAIT_TIMEOUT;
         for (size_t i = 0; i < count; ++i)
-            objects[i]->waiters_.push_back(&block);
+            objects[i]->m_waiters.push_back(&block);
     }
     bool woken = true;
     if (milliseconds == INFINITE)
@@ -84,7 +84,7 @@ DWORD Dispatcher::Wait(KernelObject* const* objects, size_t count, bool waitAll,
 void Dispatcher::SignalLocked(KernelObject& obj)
 {
     // Oldest first; a satisfied block unlinks itself from obj's list, so the index stays put then.
-    auto& waiters = obj.waiters_;
+    auto& waiters = obj.m_waiters;
     for (size_t i = 0; i < waiters.size();)
     {
         WaitBlock* block = waiters[i];

@@ -7,22 +7,22 @@ namespace winport::kernel32
 
 bool Event::AcquireLocked(DWORD)
 {
-    if (!manualReset_)
-        signaled_ = false;
+    if (!m_manualReset)
+        m_signaled = false;
     return false;
 }
 
 void Event::Set()
 {
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
-    signaled_ = true;
+    m_signaled = true;
     Dispatcher::SignalLocked(*this);
 }
 
 void Event::Reset()
 {
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
-    signaled_ = false;
+    m_signaled = false;
 }
 
 } // namespace winport::kernel32

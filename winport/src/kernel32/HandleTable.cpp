@@ -7,19 +7,19 @@ namespace winport::kernel32
 
 HANDLE HandleTable::Insert(std::shared_ptr<KernelObject> object)
 {
-    std::lock_guard<std::shared_mutex> guard(lock_);
-    uintptr_t value = next_;
-    next_ += 4;
-    ++object->handleCount_;
-    entries_.emplace(value, std::move(object));
+    std::lock_guard<std::shared_mutex> guard(m_lock);
+    uintptr_t value = m_next;
+    m_next += 4;
+    ++object->m_handleCount;
+    m_entries.emplace(value, std::move(object));
     return reinterpret_cast<HANDLE>(value);
 }
 
 std::shared_ptr<KernelObject> HandleTable::Lookup(HANDLE handle) const
 {
-    std::shared_lock<std::shared_mutex> guard(lock_);
-    auto it = entries_.find(reinterpret_cast<uintptr_t>(handle));
-    return it == entries_.end() ? nullptr : it->second;
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    auto it = m_entries.find(reinterpret_cast<uintptr_t>(handle));
+    return it == m_entries.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<KernelObject> HandleTable::Close(HANDLE handle)
@@ -27,13 +27,13 @@ std::shared_ptr<KernelObject> HandleTable::Close(HANDLE handle)
     std::shared_ptr<KernelObject> object;
     bool last = false;
     {
-        std::lock_guard<std::shared_mutex> guard(lock_);
-        auto it = entries_.find(reinterpret_cast<uintptr_t>(handle));
-        if (it == entries_.end())
+        std::lock_guard<std::shared_mutex> guard(m_lock);
+        auto it = m_entries.find(reinterpret_cast<uintptr_t>(handle));
+        if (it == m_entries.end())
             return nullptr;
         object = std::move(it->second);
-        entries_.erase(it);
-        last = --object->handleCount_ == 0;
+        m_entries.erase(it);
+        last = --object->m_handleCount == 0;
     }
     if (last)
         object->OnLastHandleClosed();
@@ -42,9 +42,9 @@ std::shared_ptr<KernelObject> HandleTable::Close(HANDLE handle)
 
 std::map<std::string, int> HandleTable::CountByKind() const
 {
-    std::lock_guard<std::shared_mutex> guard(lock_);
+    std::lock_guard<std::shared_mutex> guard(m_lock);
     std::map<std::string, int> counts;
-    for (const auto& entry : entries_)
+    for (const auto& entry : m_entries)
         ++counts[entry.second->KindName()];
     return counts;
 }
@@ -56,9 +56,9 @@ namespace winport::kernel32
 
 std::vector<std::shared_ptr<KernelObject>> HandleTable::Objects() const
 {
-    std::lock_guard<std::shared_mutex> guard(lock_);
+    std::lock_guard<std::shared_mutex> guard(m_lock);
     std::vector<std::shared_ptr<KernelObject>> objects;
-    for (const auto& entry : entries_)
+    for (const auto& entry : m_entries)
         if (std::find(objects.begin(), objects.end(), entry.second) == objects.end())
             objects.push_back(entry.second);
     return objects;

@@ -42,9 +42,9 @@ public:
     std::map<std::string, int> CountByKind() const;
 
 private:
-    mutable std::shared_mutex lock_; // look-ups, by far the most frequent, share it
-    std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> entries_;
-    uintptr_t next_ = 0x100;
+    mutable std::shared_mutex m_lock; // look-ups, by far the most frequent, share it
+    std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> m_entries;
+    uintptr_t m_next = 0x100;
 };
 
 } // namespace winport::kernel32

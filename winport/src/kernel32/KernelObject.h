@@ -53,8 +53,8 @@ public:
 private:
     friend class Dispatcher;
     friend class HandleTable;
-    std::vector<WaitBlock*> waiters_; // guarded by the dispatcher lock
-    int handleCount_ = 0;             // guarded by the handle table's lock
+    std::vector<WaitBlock*> m_waiters; // guarded by the dispatcher lock
+    int m_handleCount = 0;             // guarded by the handle table's lock
 };
 
 } // namespace winport::kernel32

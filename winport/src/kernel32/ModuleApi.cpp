@@ -3,7 +3,7 @@
 // A module handle is the load address of the object, as on Windows. A null name gives the
 // executable. A name matches an object whose file name, without directory, a leading "lib" and the
 // ".so"/".dll" suffix (and any version after ".so"), equals the name without its ".dll" suffix,
-// compared without regard to case: "KvHidRaw.dll" finds libKvHidRaw.so.
+// compared without regard to case: "Example.dll" finds libExample.so.
 #include <windows.h>
 
 #include <link.h>

@@ -7,19 +7,19 @@ namespace winport::kernel32
 
 bool Mutex::AcquireLocked(DWORD threadId)
 {
-    owner_ = threadId;
-    ++count_;
+    m_owner = threadId;
+    ++m_count;
     return false;
 }
 
 bool Mutex::Release(DWORD threadId)
 {
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
-    if (count_ == 0 || owner_ != threadId)
+    if (m_count == 0 || m_owner != threadId)
         return false;
-    if (--count_ == 0)
+    if (--m_count == 0)
     {
-        owner_ = 0;
+        m_owner = 0;
         Dispatcher::SignalLocked(*this);
     }
     return true;

@@ -28,7 +28,7 @@ bool Parker::ParkUntil(std::chrono::steady_clock::time_point deadline)
             return IsUnparked();
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec relative{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        FutexWait(&state_, &relative);
+        FutexWait(&m_state, &relative);
     }
     return true;
 }
@@ -36,13 +36,13 @@ bool Parker::ParkUntil(std::chrono::steady_clock::time_point deadline)
 void Parker::ParkForever()
 {
     while (!IsUnparked())
-        FutexWait(&state_, nullptr);
+        FutexWait(&m_state, nullptr);
 }
 
 void Parker::Unpark()
 {
-    state_.store(1, std::memory_order_release);
-    syscall(SYS_futex, reinterpret_cast<int*>(&state_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    m_state.store(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<int*>(&m_state), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 } // namespace winport::kernel32

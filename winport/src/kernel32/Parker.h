@@ -17,10 +17,10 @@ public:
     // Release-stores the wake, then wakes the parked thread. The parker may be gone by the time the
     // futex call is made; a futex wake only uses the address as a key.
     void Unpark();
-    bool IsUnparked() const { return state_.load(std::memory_order_acquire) != 0; }
+    bool IsUnparked() const { return m_state.load(std::memory_order_acquire) != 0; }
 
 private:
-    std::atomic<int> state_{0};
+    std::atomic<int> m_state{0};
 };
 
 } // namespace winport::kernel32

@@ -40,28 +40,28 @@ private:
     static constexpr int kGraceMs = 5000;
 };
 
-ProcessGlobals globals;
+ProcessGlobals g_globals;
 
 } // namespace
 
 HandleTable& HandleTable::Instance()
 {
-    return globals.table;
+    return g_globals.table;
 }
 
 ThreadReaper& ThreadReaper::Instance()
 {
-    return globals.reaper;
+    return g_globals.reaper;
 }
 
 Clock& Clock::Instance()
 {
-    return globals.clock;
+    return g_globals.clock;
 }
 
 DebugOutput& DebugOutput::Instance()
 {
-    return globals.debugOutput;
+    return g_globals.debugOutput;
 }
 
 } // namespace winport::kernel32

@@ -43,12 +43,12 @@ bool EncodeUtf8(const char16_t* text, size_t count, bool strict, std::string& ou
 
 } // namespace
 
-extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+extern "C" int WINAPI WideCharToMultiByte(UINT codePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
                                           int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
                                           LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
     // UTF-8 takes no default character, as on Windows.
-    if (CodePage != CP_UTF8 || lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 ||
+    if (codePage != CP_UTF8 || lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 ||
         cbMultiByte < 0 || (cbMultiByte > 0 && lpMultiByteStr == nullptr) || lpDefaultChar != nullptr ||
         lpUsedDefaultChar != nullptr)
     {

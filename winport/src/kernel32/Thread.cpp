@@ -11,7 +11,8 @@ namespace winport::kernel32
 {
 
 Thread::Thread(LPTHREAD_START_ROUTINE routine, LPVOID parameter, bool suspended)
-    : routine_(routine), parameter_(parameter), id_(ThreadState::NewId()), suspendCount_(suspended ? 1 : 0)
+    : m_routine(routine), m_parameter(parameter), m_id(ThreadState::NewId()),
+      m_suspendCount(suspended ? 1 : 0)
 {
 }
 
@@ -32,20 +33,20 @@ void Thread::Launch(const std::shared_ptr<Thread>& self)
 void Thread::Run()
 {
     {
-        std::unique_lock<std::mutex> guard(startLock_);
-        startCv_.wait(guard, [this] { return suspendCount_ == 0 || cancelled_; });
-        if (cancelled_)
+        std::unique_lock<std::mutex> guard(m_startLock);
+        m_startCv.wait(guard, [this] { return m_suspendCount == 0 || m_cancelled; });
+        if (m_cancelled)
         {
             guard.unlock();
             Finish(0);
             return;
         }
     }
-    ThreadState::Adopt(this, id_);
-    DWORD code = routine_(parameter_);
+    ThreadState::Adopt(this, m_id);
+    DWORD code = m_routine(m_parameter);
     // The thread's windows and timers are gone before a waiter sees the thread signalled, as on Windows.
     winport::user32::EndThreadQueue();
-    ThreadState::Adopt(nullptr, id_);
+    ThreadState::Adopt(nullptr, m_id);
     Finish(code);
 }
 
@@ -54,34 +55,34 @@ void Thread::Finish(DWORD exitCode)
     // Counted as ended before anyone waiting for it can see it signalled.
     ThreadReaper::Instance().ThreadEnded();
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
-    exitCode_ = exitCode;
-    finished_ = true;
+    m_exitCode = exitCode;
+    m_finished = true;
     Dispatcher::SignalLocked(*this);
 }
 
 DWORD Thread::Resume()
 {
-    std::lock_guard<std::mutex> guard(startLock_);
-    DWORD previous = suspendCount_;
-    if (suspendCount_ > 0 && --suspendCount_ == 0)
-        startCv_.notify_all();
+    std::lock_guard<std::mutex> guard(m_startLock);
+    DWORD previous = m_suspendCount;
+    if (m_suspendCount > 0 && --m_suspendCount == 0)
+        m_startCv.notify_all();
     return previous;
 }
 
 void Thread::OnLastHandleClosed()
 {
-    std::lock_guard<std::mutex> guard(startLock_);
-    if (suspendCount_ > 0)
+    std::lock_guard<std::mutex> guard(m_startLock);
+    if (m_suspendCount > 0)
     {
-        cancelled_ = true;
-        startCv_.notify_all();
+        m_cancelled = true;
+        m_startCv.notify_all();
     }
 }
 
 DWORD Thread::ExitCode() const
 {
     std::lock_guard<std::mutex> guard(Dispatcher::Lock());
-    return exitCode_;
+    return m_exitCode;
 }
 
 } // namespace winport::kernel32

@@ -27,15 +27,15 @@ public:
 
     const char* KindName() const override { return "thread"; }
     bool IsWaitable() const override { return true; }
-    bool IsSignaledLocked(DWORD) const override { return finished_; }
+    bool IsSignaledLocked(DWORD) const override { return m_finished; }
     // A thread whose every handle is closed while still suspended can never run: it ends unstarted.
     void OnLastHandleClosed() override;
 
-    DWORD Id() const { return id_; }
+    DWORD Id() const { return m_id; }
     // The previous suspend count, as ResumeThread returns it.
     DWORD Resume();
-    void SetPriority(int priority) { priority_.store(priority); }
-    int Priority() const { return priority_.load(); }
+    void SetPriority(int priority) { m_priority.store(priority); }
+    int Priority() const { return m_priority.load(); }
     // STILL_ACTIVE while the routine runs.
     DWORD ExitCode() const;
 
@@ -43,18 +43,18 @@ private:
     void Run();
     void Finish(DWORD exitCode);
 
-    const LPTHREAD_START_ROUTINE routine_;
-    const LPVOID parameter_;
-    const DWORD id_;
-    std::atomic<int> priority_{THREAD_PRIORITY_NORMAL};
+    const LPTHREAD_START_ROUTINE m_routine;
+    const LPVOID m_parameter;
+    const DWORD m_id;
+    std::atomic<int> m_priority{THREAD_PRIORITY_NORMAL};
 
-    std::mutex startLock_;
-    std::condition_variable startCv_;
-    DWORD suspendCount_; // guarded by startLock_
-    bool cancelled_ = false;
+    std::mutex m_startLock;
+    std::condition_variable m_startCv;
+    DWORD m_suspendCount; // guarded by startLock_
+    bool m_cancelled = false;
 
-    bool finished_ = false; // guarded by the dispatcher lock
-    DWORD exitCode_ = STILL_ACTIVE;
+    bool m_finished = false; // guarded by the dispatcher lock
+    DWORD m_exitCode = STILL_ACTIVE;
 };
 
 } // namespace winport::kernel32

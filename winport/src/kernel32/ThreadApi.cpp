@@ -123,11 +123,11 @@ extern "C" DWORD WINAPI GetCurrentThreadId(void)
     return ThreadState::CurrentId();
 }
 
-extern "C" DWORD WINAPI GetThreadId(HANDLE Thread)
+extern "C" DWORD WINAPI GetThreadId(HANDLE threadHandle)
 {
-    if (Thread == kCurrentThread)
+    if (threadHandle == kCurrentThread)
         return ThreadState::CurrentId();
-    auto thread = HandleTable::Instance().LookupAs<winport::kernel32::Thread>(Thread);
+    auto thread = HandleTable::Instance().LookupAs<winport::kernel32::Thread>(threadHandle);
     if (!thread)
     {
         SetLastError(ERROR_INVALID_HANDLE);

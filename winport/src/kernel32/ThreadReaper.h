@@ -23,8 +23,8 @@ public:
     // Joins the adopted threads that have finished.
     void ReapFinished();
     // Every thread winport starts calls these first and last thing in its body.
-    void ThreadStarted() { live_.fetch_add(1); }
-    void ThreadEnded() { live_.fetch_sub(1); }
+    void ThreadStarted() { m_live.fetch_add(1); }
+    void ThreadEnded() { m_live.fetch_sub(1); }
     // Threads winport started whose body has not ended (the finished ones are reaped first).
     int RunningCount();
     // At unload: joins every thread, giving each unfinished one up to graceMs to end; one that does
@@ -40,10 +40,10 @@ private:
     };
     std::vector<Entry> TakeFinished();
 
-    std::atomic<int> live_{0};
-    std::mutex lock_;
-    std::vector<Entry> entries_;
-    std::vector<std::shared_ptr<void>> abandoned_;
+    std::atomic<int> m_live{0};
+    std::mutex m_lock;
+    std::vector<Entry> m_entries;
+    std::vector<std::shared_ptr<void>> m_abandoned;
 };
 
 } // namespace winport::kernel32

@@ -7,20 +7,20 @@ namespace winport::kernel32
 
 namespace
 {
-thread_local DWORD tlsLastError = 0;
-thread_local DWORD tlsThreadId = 0;
-thread_local Thread* tlsThread = nullptr;
-thread_local int tlsForeignPriority = THREAD_PRIORITY_NORMAL;
+thread_local DWORD t_lastError = 0;
+thread_local DWORD t_threadId = 0;
+thread_local Thread* t_thread = nullptr;
+thread_local int t_foreignPriority = THREAD_PRIORITY_NORMAL;
 } // namespace
 
 DWORD ThreadState::LastError()
 {
-    return tlsLastError;
+    return t_lastError;
 }
 
 void ThreadState::SetLastError(DWORD error)
 {
-    tlsLastError = error;
+    t_lastError = error;
 }
 
 DWORD ThreadState::NewId()
@@ -31,25 +31,25 @@ DWORD ThreadState::NewId()
 
 DWORD ThreadState::CurrentId()
 {
-    if (tlsThreadId == 0)
-        tlsThreadId = NewId();
-    return tlsThreadId;
+    if (t_threadId == 0)
+        t_threadId = NewId();
+    return t_threadId;
 }
 
 void ThreadState::Adopt(Thread* self, DWORD id)
 {
-    tlsThread = self;
-    tlsThreadId = id;
+    t_thread = self;
+    t_threadId = id;
 }
 
 Thread* ThreadState::Current()
 {
-    return tlsThread;
+    return t_thread;
 }
 
 int& ThreadState::ForeignPriority()
 {
-    return tlsForeignPriority;
+    return t_foreignPriority;
 }
 
 } // namespace winport::kernel32

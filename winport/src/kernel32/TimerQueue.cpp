@@ -20,32 +20,32 @@ TimerQueue::~TimerQueue()
 
 void TimerQueue::Start()
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(m_lock);
     ThreadReaper::Instance().ThreadStarted();
-    thread_ = std::thread(
+    m_thread = std::thread(
         [this]
         {
             Loop();
             ThreadReaper::Instance().ThreadEnded();
-            finished_->store(true, std::memory_order_release);
+            m_finished->store(true, std::memory_order_release);
         });
-    threadId_ = thread_.get_id();
+    m_threadId = m_thread.get_id();
 }
 
 void TimerQueue::Loop()
 {
-    std::unique_lock<std::mutex> guard(lock_);
-    while (!stopping_)
+    std::unique_lock<std::mutex> guard(m_lock);
+    while (!m_stopping)
     {
         QueueTimer* next = NextDueLocked();
         if (next == nullptr)
-            wake_.wait(guard);
+            m_wake.wait(guard);
         else if (auto due = next->due; due > Clock::now())
-            wake_.wait_until(guard, due); // a copy: the timer may be deleted meanwhile
+            m_wake.wait_until(guard, due); // a copy: the timer may be deleted meanwhile
         else
             RunLocked(guard, *next);
     }
-    std::shared_ptr<Event> completion = std::move(completion_);
+    std::shared_ptr<Event> completion = std::move(m_completion);
     guard.unlock();
     if (completion)
         completion->Set();
@@ -54,7 +54,7 @@ void TimerQueue::Loop()
 QueueTimer* TimerQueue::NextDueLocked()
 {
     QueueTimer* next = nullptr;
-    for (const auto& timer : timers_)
+    for (const auto& timer : m_timers)
         if (timer->scheduled && (next == nullptr || timer->due < next->due))
             next = timer.get();
     return next;
@@ -64,7 +64,7 @@ void TimerQueue::RunLocked(std::unique_lock<std::mutex>& guard, QueueTimer& time
 {
     // Keeps the timer alive should its callback delete it.
     std::shared_ptr<KernelObject> keep;
-    for (const auto& t : timers_)
+    for (const auto& t : m_timers)
         if (t.get() == &timer)
             keep = t;
     ++timer.running;
@@ -84,43 +84,43 @@ void TimerQueue::RunLocked(std::unique_lock<std::mutex>& guard, QueueTimer& time
     guard.lock();
     if (--timer.running == 0 && timer.completion)
         std::exchange(timer.completion, nullptr)->Set();
-    idle_.notify_all();
+    m_idle.notify_all();
 }
 
 std::shared_ptr<QueueTimer> TimerQueue::AddTimer(WAITORTIMERCALLBACK callback, PVOID parameter, DWORD dueMs,
                                                  DWORD periodMs)
 {
     auto timer = std::make_shared<QueueTimer>(this, callback, parameter);
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(m_lock);
     timer->due = Clock::now() + std::chrono::milliseconds(dueMs);
     timer->period = std::chrono::milliseconds(periodMs);
     timer->scheduled = true;
-    timers_.push_back(timer);
-    wake_.notify_one();
+    m_timers.push_back(timer);
+    m_wake.notify_one();
     return timer;
 }
 
 bool TimerQueue::ChangeTimer(QueueTimer& timer, DWORD dueMs, DWORD periodMs)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (timer.deleted)
         return false;
     timer.due = Clock::now() + std::chrono::milliseconds(dueMs);
     timer.period = std::chrono::milliseconds(periodMs);
     timer.scheduled = true;
-    wake_.notify_one();
+    m_wake.notify_one();
     return true;
 }
 
 BOOL TimerQueue::DeleteTimer(QueueTimer& timer, const Completion& completion)
 {
-    std::unique_lock<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(m_lock);
     timer.deleted = true;
     timer.scheduled = false;
-    timers_.erase(
-        std::remove_if(timers_.begin(), timers_.end(), [&](const auto& t) { return t.get() == &timer; }),
-        timers_.end());
-    wake_.notify_one();
+    m_timers.erase(
+        std::remove_if(m_timers.begin(), m_timers.end(), [&](const auto& t) { return t.get() == &timer; }),
+        m_timers.end());
+    m_wake.notify_one();
     if (timer.running == 0)
     {
         guard.unlock();
@@ -132,7 +132,7 @@ BOOL TimerQueue::DeleteTimer(QueueTimer& timer, const Completion& completion)
     // the running callback deleting its own timer, which cannot wait for itself.
     if (completion.kind == Completion::Kind::Wait && !OnQueueThread())
     {
-        idle_.wait(guard, [&] { return timer.running == 0; });
+        m_idle.wait(guard, [&] { return timer.running == 0; });
         return TRUE;
     }
     if (completion.kind == Completion::Kind::SetEvent)
@@ -145,19 +145,19 @@ BOOL TimerQueue::Delete(const Completion& completion)
 {
     std::thread thread;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        stopping_ = true;
-        for (const auto& timer : timers_)
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stopping = true;
+        for (const auto& timer : m_timers)
         {
             timer->deleted = true;
             timer->scheduled = false;
         }
-        timers_.clear();
+        m_timers.clear();
         if (completion.kind == Completion::Kind::SetEvent)
-            completion_ = completion.event;
-        thread = std::move(thread_);
+            m_completion = completion.event;
+        thread = std::move(m_thread);
     }
-    wake_.notify_all();
+    m_wake.notify_all();
     if (!thread.joinable())
         return TRUE;
     if (completion.kind == Completion::Kind::Wait && !OnQueueThread())
@@ -165,7 +165,7 @@ BOOL TimerQueue::Delete(const Completion& completion)
         thread.join();
         return TRUE;
     }
-    ThreadReaper::Instance().Adopt(std::move(thread), finished_, shared_from_this());
+    ThreadReaper::Instance().Adopt(std::move(thread), m_finished, shared_from_this());
     if (completion.kind == Completion::Kind::Wait)
     {
         ThreadState::SetLastError(ERROR_IO_PENDING);
@@ -176,19 +176,19 @@ BOOL TimerQueue::Delete(const Completion& completion)
 
 std::vector<std::shared_ptr<QueueTimer>> TimerQueue::Timers()
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    return timers_;
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_timers;
 }
 
 void TimerQueue::StopAndJoin()
 {
     std::thread thread;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        stopping_ = true;
-        thread = std::move(thread_);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stopping = true;
+        thread = std::move(m_thread);
     }
-    wake_.notify_all();
+    m_wake.notify_all();
     if (!thread.joinable())
         return;
     if (thread.get_id() == std::this_thread::get_id())

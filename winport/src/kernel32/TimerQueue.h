@@ -59,17 +59,17 @@ private:
     void Loop();
     QueueTimer* NextDueLocked();
     void RunLocked(std::unique_lock<std::mutex>& guard, QueueTimer& timer);
-    bool OnQueueThread() const { return std::this_thread::get_id() == threadId_; }
+    bool OnQueueThread() const { return std::this_thread::get_id() == m_threadId; }
 
-    std::mutex lock_;
-    std::condition_variable wake_; // the queue thread: the schedule changed or the queue stops
-    std::condition_variable idle_; // deleters: a callback returned
-    std::vector<std::shared_ptr<QueueTimer>> timers_;
-    bool stopping_ = false;
-    std::shared_ptr<Event> completion_; // set when the thread ends after deletion
-    std::thread thread_;
-    std::thread::id threadId_;
-    std::shared_ptr<std::atomic<bool>> finished_ = std::make_shared<std::atomic<bool>>(false);
+    std::mutex m_lock;
+    std::condition_variable m_wake; // the queue thread: the schedule changed or the queue stops
+    std::condition_variable m_idle; // deleters: a callback returned
+    std::vector<std::shared_ptr<QueueTimer>> m_timers;
+    bool m_stopping = false;
+    std::shared_ptr<Event> m_completion; // set when the thread ends after deletion
+    std::thread m_thread;
+    std::thread::id m_threadId;
+    std::shared_ptr<std::atomic<bool>> m_finished = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace winport::kernel32

@@ -51,19 +51,19 @@ extern "C" HANDLE WINAPI CreateTimerQueue(void)
     return HandleTable::Instance().Insert(queue);
 }
 
-extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue,
-                                             WAITORTIMERCALLBACK Callback, PVOID Parameter, DWORD DueTime,
-                                             DWORD Period, ULONG Flags)
+extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE timerQueue,
+                                             WAITORTIMERCALLBACK callback, PVOID parameter, DWORD dueTime,
+                                             DWORD period, ULONG flags)
 {
-    if (Flags & WT_EXECUTEONLYONCE)
-        Period = 0;
-    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    if (flags & WT_EXECUTEONLYONCE)
+        period = 0;
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(timerQueue);
     if (!queue)
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (phNewTimer == nullptr || Callback == nullptr)
+    if (phNewTimer == nullptr || callback == nullptr)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -73,17 +73,18 @@ extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQue
         SetLastError(fault);
         return FALSE;
     }
-    auto timer = queue->AddTimer(Callback, Parameter, DueTime, Period);
+    auto timer = queue->AddTimer(callback, parameter, dueTime, period);
     timer->handle = HandleTable::Instance().Insert(timer);
     *phNewTimer = timer->handle;
     return TRUE;
 }
 
-extern "C" BOOL WINAPI ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, ULONG DueTime, ULONG Period)
+extern "C" BOOL WINAPI ChangeTimerQueueTimer(HANDLE timerQueue, HANDLE timerHandle, ULONG dueTime,
+                                             ULONG period)
 {
-    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
-    auto timer = queue ? LookupTimer(queue, Timer) : nullptr;
-    if (!timer || !queue->ChangeTimer(*timer, DueTime, Period))
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(timerQueue);
+    auto timer = queue ? LookupTimer(queue, timerHandle) : nullptr;
+    if (!timer || !queue->ChangeTimer(*timer, dueTime, period))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -91,37 +92,37 @@ extern "C" BOOL WINAPI ChangeTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, UL
     return TRUE;
 }
 
-extern "C" BOOL WINAPI DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent)
+extern "C" BOOL WINAPI DeleteTimerQueueTimer(HANDLE timerQueue, HANDLE timerHandle, HANDLE completionEvent)
 {
-    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
-    auto timer = queue ? LookupTimer(queue, Timer) : nullptr;
+    auto queue = HandleTable::Instance().LookupAs<winport::kernel32::TimerQueue>(timerQueue);
+    auto timer = queue ? LookupTimer(queue, timerHandle) : nullptr;
     Completion completion;
-    if (!timer || !ParseCompletion(CompletionEvent, completion))
+    if (!timer || !ParseCompletion(completionEvent, completion))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    HandleTable::Instance().Close(Timer);
+    HandleTable::Instance().Close(timerHandle);
     return queue->DeleteTimer(*timer, completion);
 }
 
-extern "C" BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueue, HANDLE CompletionEvent)
+extern "C" BOOL WINAPI DeleteTimerQueueEx(HANDLE timerQueue, HANDLE completionEvent)
 {
     auto& table = HandleTable::Instance();
-    auto queue = table.LookupAs<winport::kernel32::TimerQueue>(TimerQueue);
+    auto queue = table.LookupAs<winport::kernel32::TimerQueue>(timerQueue);
     Completion completion;
-    if (!queue || !ParseCompletion(CompletionEvent, completion))
+    if (!queue || !ParseCompletion(completionEvent, completion))
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    table.Close(TimerQueue);
+    table.Close(timerQueue);
     for (const auto& timer : queue->Timers())
         table.Close(timer->handle);
     return queue->Delete(completion);
 }
 
-extern "C" BOOL WINAPI DeleteTimerQueue(HANDLE TimerQueue)
+extern "C" BOOL WINAPI DeleteTimerQueue(HANDLE timerQueue)
 {
-    return DeleteTimerQueueEx(TimerQueue, nullptr);
+    return DeleteTimerQueueEx(timerQueue, nullptr);
 }

@@ -103,9 +103,9 @@ bool ReadProperty(const InterfaceRecord& record, DWORD property, DWORD& type, st
 
 } // namespace
 
-extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND, DWORD Flags)
+extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags)
 {
-    if (ClassGuid == nullptr && (Flags & DIGCF_ALLCLASSES) == 0)
+    if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0)
     {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -115,10 +115,10 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR En
         SetLastError(fault);
         return INVALID_HANDLE_VALUE;
     }
-    bool all = (Flags & DIGCF_ALLCLASSES) != 0;
-    const GUID& hidClass = (Flags & DIGCF_DEVICEINTERFACE) ? kHidInterfaceClass : kHidSetupClass;
-    bool hid = all || *ClassGuid == hidClass;
-    bool enumeratorMatches = Enumerator == nullptr || _wcsicmp(Enumerator, u"HID") == 0;
+    bool all = (flags & DIGCF_ALLCLASSES) != 0;
+    const GUID& hidClass = (flags & DIGCF_DEVICEINTERFACE) ? kHidInterfaceClass : kHidSetupClass;
+    bool hid = all || *classGuid == hidClass;
+    bool enumeratorMatches = enumerator == nullptr || _wcsicmp(enumerator, u"HID") == 0;
     std::vector<InterfaceRecord> records;
     if (hid && enumeratorMatches)
         records = winport::devices::SimulatedDevices::Instance().PresentInterfaces();
@@ -128,136 +128,136 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR En
     return set->handle;
 }
 
-extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO deviceInfoSet)
 {
-    if (!LookupSet(DeviceInfoSet) || !HandleTable::Instance().Close(DeviceInfoSet))
+    if (!LookupSet(deviceInfoSet) || !HandleTable::Instance().Close(deviceInfoSet))
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                                   const GUID* InterfaceClassGuid, DWORD MemberIndex,
-                                                   PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData)
+extern "C" BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
+                                                   const GUID* interfaceClassGuid, DWORD memberIndex,
+                                                   PSP_DEVICE_INTERFACE_DATA deviceInterfaceData)
 {
-    auto set = LookupSet(DeviceInfoSet);
+    auto set = LookupSet(deviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
-    if (DeviceInterfaceData == nullptr || InterfaceClassGuid == nullptr ||
-        DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
+    if (deviceInterfaceData == nullptr || interfaceClassGuid == nullptr ||
+        deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
         return Fail(ERROR_INVALID_PARAMETER);
-    size_t index = MemberIndex;
-    if (DeviceInfoData != nullptr)
+    size_t index = memberIndex;
+    if (deviceInfoData != nullptr)
     {
         // Each device instance has exactly one interface.
-        const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
+        const InterfaceRecord* element = ElementOf(*set, deviceInfoData);
         if (element == nullptr)
             return Fail(ERROR_INVALID_PARAMETER);
-        if (MemberIndex > 0)
+        if (memberIndex > 0)
             return Fail(ERROR_NO_MORE_ITEMS);
         index = static_cast<size_t>(element - set->records.data());
     }
-    if (*InterfaceClassGuid != kHidInterfaceClass || index >= set->records.size())
+    if (*interfaceClassGuid != kHidInterfaceClass || index >= set->records.size())
         return Fail(ERROR_NO_MORE_ITEMS);
-    DeviceInterfaceData->InterfaceClassGuid = kHidInterfaceClass;
-    DeviceInterfaceData->Flags = SPINT_ACTIVE;
-    DeviceInterfaceData->Reserved = set->TagOf(index);
+    deviceInterfaceData->InterfaceClassGuid = kHidInterfaceClass;
+    deviceInterfaceData->Flags = SPINT_ACTIVE;
+    deviceInterfaceData->Reserved = set->TagOf(index);
     return TRUE;
 }
 
 extern "C" BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(
-    HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_W DeviceInterfaceDetailData, DWORD DeviceInterfaceDetailDataSize,
-    PDWORD RequiredSize, PSP_DEVINFO_DATA DeviceInfoData)
+    HDEVINFO deviceInfoSet, PSP_DEVICE_INTERFACE_DATA deviceInterfaceData,
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_W deviceInterfaceDetailData, DWORD deviceInterfaceDetailDataSize,
+    PDWORD requiredSize, PSP_DEVINFO_DATA deviceInfoData)
 {
-    auto set = LookupSet(DeviceInfoSet);
+    auto set = LookupSet(deviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
     long index = -1;
-    if (DeviceInterfaceData != nullptr && DeviceInterfaceData->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA))
-        index = set->IndexOf(DeviceInterfaceData->Reserved);
+    if (deviceInterfaceData != nullptr && deviceInterfaceData->cbSize == sizeof(SP_DEVICE_INTERFACE_DATA))
+        index = set->IndexOf(deviceInterfaceData->Reserved);
     if (index < 0)
         return Fail(ERROR_INVALID_PARAMETER);
     if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::SetupDiGetDeviceInterfaceDetailW))
         return Fail(fault);
     // The size-query protocol: no buffer and size 0 asks for the size; a buffer must carry the
     // structure's own size in cbSize.
-    if (DeviceInterfaceDetailData == nullptr && DeviceInterfaceDetailDataSize != 0)
+    if (deviceInterfaceDetailData == nullptr && deviceInterfaceDetailDataSize != 0)
         return Fail(ERROR_INVALID_USER_BUFFER);
-    if (DeviceInterfaceDetailData != nullptr &&
-        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
+    if (deviceInterfaceDetailData != nullptr &&
+        deviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
         return Fail(ERROR_INVALID_USER_BUFFER);
-    if (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+    if (deviceInfoData != nullptr && deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         return Fail(ERROR_INVALID_USER_BUFFER);
     const std::u16string& path = set->records[static_cast<size_t>(index)].path;
     DWORD needed = kDetailHeader + static_cast<DWORD>((path.size() + 1) * sizeof(WCHAR));
-    if (RequiredSize != nullptr)
-        *RequiredSize = needed;
-    if (DeviceInfoData != nullptr)
-        FillDevInfo(*set, static_cast<size_t>(index), *DeviceInfoData);
-    if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed)
+    if (requiredSize != nullptr)
+        *requiredSize = needed;
+    if (deviceInfoData != nullptr)
+        FillDevInfo(*set, static_cast<size_t>(index), *deviceInfoData);
+    if (deviceInterfaceDetailData == nullptr || deviceInterfaceDetailDataSize < needed)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(DeviceInterfaceDetailData->DevicePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
+    std::memcpy(deviceInterfaceDetailData->DevicePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
-                                             PSP_DEVINFO_DATA DeviceInfoData)
+extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO deviceInfoSet, DWORD memberIndex,
+                                             PSP_DEVINFO_DATA deviceInfoData)
 {
-    auto set = LookupSet(DeviceInfoSet);
+    auto set = LookupSet(deviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
-    if (DeviceInfoData == nullptr)
+    if (deviceInfoData == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+    if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         return Fail(ERROR_INVALID_USER_BUFFER);
-    if (MemberIndex >= set->records.size())
+    if (memberIndex >= set->records.size())
         return Fail(ERROR_NO_MORE_ITEMS);
-    FillDevInfo(*set, MemberIndex, *DeviceInfoData);
+    FillDevInfo(*set, memberIndex, *deviceInfoData);
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet,
-                                                         PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
-                                                         PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
-                                                         DWORD PropertyBufferSize, PDWORD RequiredSize)
+extern "C" BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO deviceInfoSet,
+                                                         PSP_DEVINFO_DATA deviceInfoData, DWORD property,
+                                                         PDWORD propertyRegDataType, PBYTE propertyBuffer,
+                                                         DWORD propertyBufferSize, PDWORD requiredSize)
 {
-    auto set = LookupSet(DeviceInfoSet);
+    auto set = LookupSet(deviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
-    const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
-    if (element == nullptr || (PropertyBuffer == nullptr && PropertyBufferSize != 0))
+    const InterfaceRecord* element = ElementOf(*set, deviceInfoData);
+    if (element == nullptr || (propertyBuffer == nullptr && propertyBufferSize != 0))
         return Fail(ERROR_INVALID_PARAMETER);
     DWORD type = REG_NONE, number = 0;
     std::u16string text;
-    if (!ReadProperty(*element, Property, type, text, number))
+    if (!ReadProperty(*element, property, type, text, number))
         return Fail(ERROR_INVALID_DATA);
     const void* bytes = type == REG_DWORD ? static_cast<const void*>(&number) : text.c_str();
     DWORD size = type == REG_DWORD ? sizeof(DWORD) : static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
-    if (PropertyRegDataType != nullptr)
-        *PropertyRegDataType = type;
-    if (RequiredSize != nullptr)
-        *RequiredSize = size;
-    if (PropertyBufferSize < size)
+    if (propertyRegDataType != nullptr)
+        *propertyRegDataType = type;
+    if (requiredSize != nullptr)
+        *requiredSize = size;
+    if (propertyBufferSize < size)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(PropertyBuffer, bytes, size);
+    std::memcpy(propertyBuffer, bytes, size);
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                                   PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
-                                                   PDWORD RequiredSize)
+extern "C" BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO deviceInfoSet, PSP_DEVINFO_DATA deviceInfoData,
+                                                   PWSTR deviceInstanceId, DWORD deviceInstanceIdSize,
+                                                   PDWORD requiredSize)
 {
-    auto set = LookupSet(DeviceInfoSet);
+    auto set = LookupSet(deviceInfoSet);
     if (!set)
         return Fail(ERROR_INVALID_HANDLE);
-    const InterfaceRecord* element = ElementOf(*set, DeviceInfoData);
-    if (element == nullptr || (DeviceInstanceId == nullptr && DeviceInstanceIdSize != 0))
+    const InterfaceRecord* element = ElementOf(*set, deviceInfoData);
+    if (element == nullptr || (deviceInstanceId == nullptr && deviceInstanceIdSize != 0))
         return Fail(ERROR_INVALID_PARAMETER);
     DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
-    if (RequiredSize != nullptr)
-        *RequiredSize = needed;
-    if (DeviceInstanceIdSize < needed)
+    if (requiredSize != nullptr)
+        *requiredSize = needed;
+    if (deviceInstanceIdSize < needed)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(DeviceInstanceId, element->instanceId.c_str(), needed * sizeof(WCHAR));
+    std::memcpy(deviceInstanceId, element->instanceId.c_str(), needed * sizeof(WCHAR));
     return TRUE;
 }

@@ -32,7 +32,7 @@ extern "C"
     }
 
     HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle,
-                                int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                                int x, int y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                 HINSTANCE hInstance, LPVOID lpParam)
     {
         if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::CreateWindowExW))
@@ -46,8 +46,8 @@ extern "C"
                          hWndParent,
                          nHeight,
                          nWidth,
-                         Y,
-                         X,
+                         y,
+                         x,
                          static_cast<LONG>(dwStyle),
                          lpWindowName,
                          lpClassName,
@@ -120,14 +120,14 @@ extern "C"
         return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
     }
 
-    BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    BOOL WINAPI PostMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     {
-        return WindowManager::Instance().PostMessage(hWnd, Msg, wParam, lParam);
+        return WindowManager::Instance().PostMessage(hWnd, msg, wParam, lParam);
     }
 
-    BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
+    BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT msg, WPARAM wParam, LPARAM lParam)
     {
-        return WindowManager::Instance().PostThreadMessage(idThread, Msg, wParam, lParam);
+        return WindowManager::Instance().PostThreadMessage(idThread, msg, wParam, lParam);
     }
 
     VOID WINAPI PostQuitMessage(int nExitCode)
@@ -135,16 +135,16 @@ extern "C"
         WindowManager::Instance().PostQuit(nExitCode);
     }
 
-    LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    LRESULT WINAPI SendMessageW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     {
-        return WindowManager::Instance().SendMessage(hWnd, Msg, wParam, lParam);
+        return WindowManager::Instance().SendMessage(hWnd, msg, wParam, lParam);
     }
 
-    LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+    LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     {
         (void)wParam;
         (void)lParam;
-        switch (Msg)
+        switch (msg)
         {
             case WM_NCCREATE:
                 return TRUE;
@@ -166,19 +166,19 @@ extern "C"
         return WindowManager::Instance().KillTimer(hWnd, uIDEvent);
     }
 
-    HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags)
+    HDEVNOTIFY WINAPI RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID notificationFilter, DWORD flags)
     {
         if (const DWORD fault = FaultPlan::Instance().Take(WinportCall::RegisterDeviceNotificationW))
         {
             SetLastError(fault);
             return nullptr;
         }
-        return DeviceNotifications::Instance().Register(hRecipient, NotificationFilter, Flags);
+        return DeviceNotifications::Instance().Register(hRecipient, notificationFilter, flags);
     }
 
-    BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY Handle)
+    BOOL WINAPI UnregisterDeviceNotification(HDEVNOTIFY handle)
     {
-        return DeviceNotifications::Instance().Unregister(Handle);
+        return DeviceNotifications::Instance().Unregister(handle);
     }
 
 } // extern "C"

@@ -16,20 +16,20 @@ extern "C"
         return UserSessions::kConsoleSession;
     }
 
-    BOOL WINAPI WTSQueryUserToken(ULONG SessionId, PHANDLE phToken)
+    BOOL WINAPI WTSQueryUserToken(ULONG sessionId, PHANDLE phToken)
     {
         if (phToken == nullptr)
         {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (SessionId != 0 && SessionId != UserSessions::kConsoleSession)
+        if (sessionId != 0 && sessionId != UserSessions::kConsoleSession)
         {
             SetLastError(ERROR_FILE_NOT_FOUND);
             return FALSE;
         }
         // Session 0 holds only services; the console session may have nobody logged on.
-        auto user = SessionId == 0 ? nullptr : UserSessions::Instance().ConsoleUser();
+        auto user = sessionId == 0 ? nullptr : UserSessions::Instance().ConsoleUser();
         if (!user)
         {
             SetLastError(ERROR_NO_TOKEN);
