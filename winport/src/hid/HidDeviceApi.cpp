@@ -82,6 +82,6 @@ extern "C" BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedDa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    FaultPlan::Instance().ForgetPreparsed(PreparsedData);
+    FaultPlan::Instance().ForgetPreparsed(preparsedData);
     return TRUE;
 }
