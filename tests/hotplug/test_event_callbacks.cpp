@@ -13,7 +13,7 @@ struct PollOnArrival
     ValueRecorder values;
     std::atomic<uint32_t> pollStatus{0xFFFFFFFF};
     std::atomic<uint32_t> callbackStatus{0xFFFFFFFF};
-    TimedRecorder events;
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
 
     static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
     {
@@ -24,20 +24,20 @@ struct PollOnArrival
                 KvHRSetReadDeviceValuesCallback(value, &ValueRecorder::Callback, &self->values);
             self->pollStatus = KvHRSetPolling(value, 1);
         }
-        TimedRecorder::Handler(event, value, &self->events);
+        KvNotificationRecorder::Handler(event, value, &self->events);
     }
 };
 
 struct StopOnRemoval
 {
-    TimedRecorder events;
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
     std::atomic<uint32_t> stopStatus{0xFFFFFFFF};
     std::atomic<bool> returned{false};
 
     static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
     {
         StopOnRemoval* self = static_cast<StopOnRemoval*>(context);
-        TimedRecorder::Handler(event, value, &self->events);
+        KvNotificationRecorder::Handler(event, value, &self->events);
         if (event == NOTIF_DEVICE_REMOVED)
         {
             self->stopStatus = KvHRUnInitialize();
