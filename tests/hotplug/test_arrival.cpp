@@ -20,6 +20,12 @@ void PassInstallWaitLimit()
 {
     Machine::Instance().GetClock().Advance(10001);
 }
+
+// Whether more than `announced` arrivals are heard within a stretch of a few re-check periods.
+bool MoreArrivalsWithin(KvNotificationRecorder& recorder, size_t announced, std::chrono::milliseconds stretch)
+{
+    return WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > announced; }, stretch);
+}
 } // namespace
 
 TEST(ArrivalTest, WithNoInstallPendingADeviceIsAnnouncedOnceItsTimerHasFired)
@@ -48,11 +54,9 @@ TEST(ArrivalTest, ADeviceInstallingForThreeSecondsIsTakenInOnlyAfterTheInstallat
     Library library(recorder);
     const uint32_t id = Plug(Installing(Description(JoystickDescriptor())));
     // Several re-checks pass while the installation runs, three seconds of it on the machine clock.
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(500)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(500)));
     Machine::Instance().GetClock().Advance(3000);
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     const uint32_t finishedAt = TickCount();
     ASSERT_TRUE(Machine::Instance().FinishInstall(id));
 
@@ -70,8 +74,7 @@ TEST(ArrivalTest, PastTenSecondsOfPendingInstallationsAReadyDeviceIsTakenIn)
     Library library(recorder);
     const uint32_t installing = Plug(Installing(Description(JoystickDescriptor())));
     Plug(Description(JoystickDescriptor(), "Ready pad", 0x1111, 0x2222));
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     PassInstallWaitLimit();
 
     // The ready device's take-in updates the whole table: every listed interface is opened, the installing
@@ -124,8 +127,7 @@ TEST(ArrivalTest, AFailedInstallationReleasesTheWaitAndTheOtherArrivalsAreTakenI
     Library library(recorder);
     const uint32_t failing = Plug(Installing(Description(JoystickDescriptor())));
     Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     ASSERT_TRUE(Machine::Instance().FinishInstall(failing, false));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     EXPECT_EQ(log.CountContaining(kTimedOut), 0u);
@@ -208,8 +210,7 @@ TEST(ArrivalTest, ABusyTableSendsTheArrivalRoundAgainAndLosesNothing)
     ASSERT_TRUE(Machine::Instance().FinishInstall(first));
     Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     // Its timer fires while the table is held: the take-in does not wait, the record goes round again.
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 1; }, std::chrono::milliseconds(400)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 1, std::chrono::milliseconds(400)));
     holder.Release();
     application.join();
     KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
