@@ -8,7 +8,6 @@ extern "C"
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include "KvCallbackScope.h"
 #include "KvCheck.h"
 #include "KvHidDeviceRaw.h"
 #include "KvModulePin.h"
@@ -51,8 +50,9 @@ bool ReadNameProperty(HDEVINFO list, SP_DEVINFO_DATA* info, DWORD property, LPWS
 
 CKvHidDeviceMgmt::CKvHidDeviceMgmt()
     : m_bInitialized(false), m_bProcessExiting(false), m_devLock(nullptr), m_notifLock(nullptr), m_devices(),
-      m_notifHandler(nullptr), m_notifContext(nullptr), m_nextPos(0), m_pfnUpdateRunner(nullptr),
-      m_backgroundUpdates(0)
+      m_handlerPair(&m_notifLock, "CKvHidDeviceMgmt::SetNotificationHandler",
+                    "CKvHidDeviceMgmt::AddNotification"),
+      m_nextPos(0), m_pfnUpdateRunner(nullptr), m_backgroundUpdates(0)
 {
     CLock::CreateLockPrimitiveEx(&m_devLock, "&m_devLock", enLockTypeDefault);
     CLock::CreateLockPrimitiveEx(&m_notifLock, "&m_notifLock", enLockTypeDefault);
@@ -355,34 +355,14 @@ DWORD CKvHidDeviceMgmt::SetReadDeviceValuesCallback(DWORD devPos, ReadDeviceValu
 
 // ---- The application's notification handler ----
 
-// From inside a library callback the pair is replaced without waiting for "&m_notifLock": a delivery of
-// this manager on another thread may be waiting for a lock that this callback's caller holds (a device
-// event calling this while the service thread's handler calls it would otherwise cross the two managers'
-// locks). The new pair serves the events that begin afterwards.
 void CKvHidDeviceMgmt::SetNotificationHandler(NotificationHandler handler, void* context)
 {
-    CLock hold(&m_notifLock, "CKvHidDeviceMgmt::SetNotificationHandler", false,
-               !CKvCallbackScope::InsideCallback(), KV_LOCK_TIMEOUT_MS);
-    std::lock_guard<std::mutex> guard(m_handlerGuard);
-    m_notifHandler = handler;
-    m_notifContext = context;
+    m_handlerPair.Set(handler, context);
 }
 
 void CKvHidDeviceMgmt::AddNotification(DWORD event, DWORD value)
 {
-    CLock hold(&m_notifLock, "CKvHidDeviceMgmt::AddNotification", false, true, KV_LOCK_TIMEOUT_MS);
-    NotificationHandler handler = nullptr;
-    void* context = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_handlerGuard);
-        handler = m_notifHandler;
-        context = m_notifContext;
-    }
-    if (handler)
-    {
-        CKvCallbackScope callback;
-        handler(event, value, context);
-    }
+    m_handlerPair.Send(event, value);
 }
 
 // ---- Receivers of the notification window ----

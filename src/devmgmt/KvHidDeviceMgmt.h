@@ -8,10 +8,10 @@
 
 #include "KvCommon.h"
 #include "KvDevNotifications.h"
+#include "KvHandlerPair.h"
 #include "KvHidRaw.h"
 
 #include <atomic>
-#include <mutex>
 
 class CKvHidDeviceRaw;
 
@@ -88,11 +88,9 @@ private:
     KVLOCK m_notifLock;
     CKvHidDeviceRaw* m_devices[MAX_HID_DEVICES];
     CKvDevNotifications m_devNotifications;
-    NotificationHandler m_notifHandler;
-    void* m_notifContext;
+    // The application's handler, sent to under "&m_notifLock".
+    CKvHandlerPair m_handlerPair;
     DWORD m_nextPos;
-    // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
-    std::mutex m_handlerGuard;
     std::atomic<PFN_UPDATE_RUNNER> m_pfnUpdateRunner;
     // Background updates started and not yet out of the library's code.
     std::atomic<int> m_backgroundUpdates;

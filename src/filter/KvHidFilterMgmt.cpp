@@ -88,7 +88,9 @@ DWORD InputValue(const _stHidInputData& input, const FilteredInput& which)
 
 CKvHidFilterMgmt::CKvHidFilterMgmt()
     : m_bInitialized(false), m_devLock(nullptr), m_notifLock(nullptr), m_bScriptRunning(false),
-      m_runningNotifications(0), m_notifHandler(nullptr), m_notifContext(nullptr), m_filteredDevices()
+      m_runningNotifications(0), m_handlerPair(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler",
+                                               "CKvHidFilterMgmt::AddNotification"),
+      m_filteredDevices()
 {
     CLock::CreateLockPrimitiveEx(&m_devLock, "&m_devLock", enLockTypeDefault);
     CLock::CreateLockPrimitiveEx(&m_notifLock, "&m_notifLock", enLockTypeDefault);
@@ -175,30 +177,12 @@ bool CKvHidFilterMgmt::WaitNotificationsEnded(DWORD timeoutMs) const
 
 void CKvHidFilterMgmt::AddNotification(DWORD event, DWORD value)
 {
-    CLock hold(&m_notifLock, "CKvHidFilterMgmt::AddNotification", false, true, KV_LOCK_TIMEOUT_MS);
-    NotificationHandler handler = nullptr;
-    void* context = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_handlerGuard);
-        handler = m_notifHandler;
-        context = m_notifContext;
-    }
-    if (handler)
-    {
-        CKvCallbackScope callback;
-        handler(event, value, context);
-    }
+    m_handlerPair.Send(event, value);
 }
 
-// From inside a library callback the pair is replaced without waiting for "&m_notifLock" (see the device
-// manager's SetNotificationHandler): the new pair serves the events that begin afterwards.
 void CKvHidFilterMgmt::SetNotificationHandler(NotificationHandler handler, void* context)
 {
-    CLock hold(&m_notifLock, "CKvHidFilterMgmt::SetNotificationHandler", false,
-               !CKvCallbackScope::InsideCallback(), KV_LOCK_TIMEOUT_MS);
-    std::lock_guard<std::mutex> guard(m_handlerGuard);
-    m_notifHandler = handler;
-    m_notifContext = context;
+    m_handlerPair.Set(handler, context);
 }
 
 int CKvHidFilterMgmt::GetDevicePos(DWORD id)

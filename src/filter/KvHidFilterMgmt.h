@@ -6,11 +6,11 @@
 #include <windows.h>
 
 #include "KvCommon.h"
+#include "KvHandlerPair.h"
 #include "KvHidRaw.h"
 #include "KvServiceControl.h"
 
 #include <atomic>
-#include <mutex>
 
 #define FILTER_SLOT_FREE 0xFFFFFFFFu
 #define FILTER_AXIS_COUNT 11u
@@ -89,9 +89,7 @@ private:
     KVLOCK m_notifLock;
     std::atomic<bool> m_bScriptRunning;
     std::atomic<unsigned> m_runningNotifications;
-    NotificationHandler m_notifHandler;
-    void* m_notifContext;
+    // The application's handler, sent to under "&m_notifLock".
+    CKvHandlerPair m_handlerPair;
     FilteredDeviceSlot m_filteredDevices[MAX_FILTERED_DEVICES];
-    // Guards the handler pair itself, never while the handler runs; "&m_notifLock" serialises deliveries.
-    std::mutex m_handlerGuard;
 };

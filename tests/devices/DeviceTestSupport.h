@@ -7,12 +7,11 @@
 #include "KvHidRaw.h"
 #include "KvNotificationRecorder.h"
 #include "KvTestSupport.h"
+#include "ValueRecorder.h"
 #include "machine/DesktopControl.h"
 #include "machine/Machine.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -160,56 +159,6 @@ inline std::vector<uint32_t> Announced(KvNotificationRecorder& recorder, uint32_
             positions.push_back(e.value);
     return positions;
 }
-
-// Records every delivery of a values callback.
-class ValueRecorder
-{
-public:
-    struct Delivery
-    {
-        std::vector<_stHidValue> values;
-        int priority;
-    };
-
-    static void KVHR_CALL Callback(void* context, const _stHidValue* values, uint32_t count)
-    {
-        ValueRecorder* self = static_cast<ValueRecorder*>(context);
-        Delivery delivery{std::vector<_stHidValue>(values, values + count),
-                          GetThreadPriority(GetCurrentThread())};
-        {
-            std::lock_guard<std::mutex> guard(self->m_mutex);
-            self->m_deliveries.push_back(delivery);
-        }
-        self->m_changed.notify_all();
-    }
-
-    std::vector<Delivery> Deliveries()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_deliveries;
-    }
-    size_t Count()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_deliveries.size();
-    }
-    bool WaitForCount(size_t count)
-    {
-        std::unique_lock<std::mutex> guard(m_mutex);
-        return m_changed.wait_for(guard, std::chrono::seconds(10),
-                                  [&] { return m_deliveries.size() >= count; });
-    }
-    Delivery Last()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_deliveries.empty() ? Delivery{} : m_deliveries.back();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Delivery> m_deliveries;
-};
 
 // The value a delivery carries for (usagePage, usage, index); -1 when absent.
 inline int64_t ValueOf(const std::vector<_stHidValue>& values, uint16_t usagePage, uint16_t usage,

@@ -1,17 +1,12 @@
-// Helpers of the filter-mode tests: descriptions and input of filtered devices, and a recorder of the
-// deliveries a values callback receives.
+// Helpers of the filter-mode tests: descriptions and input of filtered devices, and their subscription.
 #pragma once
 
 #include "KvHidRaw.h"
 #include "KvServiceControl.h"
 #include "KvSimService.h"
+#include "ValueRecorder.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 // A description of a filtered device: buttons, axis entries (k, minimum, maximum) and hat ranges.
@@ -77,58 +72,10 @@ inline uint32_t FilteredId(uint32_t serviceId)
     return serviceId | FILTERED_DEVICE_FLAG;
 }
 
-// Records every delivery of one values callback; a test may add work to run inside the callback.
-class DeliveryRecorder
-{
-public:
-    struct Delivery
-    {
-        std::vector<_stHidValue> values;
-        std::thread::id thread;
-    };
-
-    static void KVHR_CALL Callback(void* context, const _stHidValue* values, uint32_t count)
-    {
-        DeliveryRecorder* self = static_cast<DeliveryRecorder*>(context);
-        if (self->inside)
-            self->inside(values, count);
-        // Notified under the lock: a waiter that wakes may destroy the recorder once the lock is free.
-        std::lock_guard<std::mutex> guard(self->m_mutex);
-        self->m_deliveries.push_back(
-            {std::vector<_stHidValue>(values, values + count), std::this_thread::get_id()});
-        self->m_changed.notify_all();
-    }
-
-    std::vector<Delivery> Deliveries()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_deliveries;
-    }
-    size_t Count()
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_deliveries.size();
-    }
-    // Waits until at least count deliveries have come (10 s at most).
-    bool WaitForCount(size_t count)
-    {
-        std::unique_lock<std::mutex> guard(m_mutex);
-        return m_changed.wait_for(guard, std::chrono::seconds(10),
-                                  [&] { return m_deliveries.size() >= count; });
-    }
-
-    std::function<void(const _stHidValue*, uint32_t)> inside;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Delivery> m_deliveries;
-};
-
 // Adds the device to the service, registers the recorder for it and switches polling on.
-inline void Subscribe(uint32_t serviceId, const _stHidPhysicalInputData& caps, DeliveryRecorder& recorder)
+inline void Subscribe(uint32_t serviceId, const _stHidPhysicalInputData& caps, ValueRecorder& recorder)
 {
     KvSimService::AddFilteredDevice(serviceId, nullptr, caps);
-    KvHRSetReadDeviceValuesCallback(FilteredId(serviceId), &DeliveryRecorder::Callback, &recorder);
+    KvHRSetReadDeviceValuesCallback(FilteredId(serviceId), &ValueRecorder::Callback, &recorder);
     KvHRSetPolling(FilteredId(serviceId), 1);
 }

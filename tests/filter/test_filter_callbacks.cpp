@@ -39,7 +39,7 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayStopItsOwnPollingAndReadNamesAndCap
 {
     ASSERT_EQ(KvHRInitialize(), 0u);
     KvSimService::AddFilteredDevice(1, TEXT("Other"), Describe(3));
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     std::vector<uint32_t> results;
     WString otherName;
     uint32_t otherCount = 0;
@@ -67,13 +67,12 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayStopItsOwnPollingAndReadNamesAndCap
 TEST_F(FilterCallbackTest, AValuesCallbackMayReplaceCallbacksIncludingItsOwn)
 {
     ASSERT_EQ(KvHRInitialize(), 0u);
-    DeliveryRecorder first;
-    DeliveryRecorder second;
+    ValueRecorder first;
+    ValueRecorder second;
     std::vector<uint32_t> results;
     first.inside = [&](const _stHidValue*, uint32_t)
     {
-        results.push_back(
-            KvHRSetReadDeviceValuesCallback(FilteredId(1), &DeliveryRecorder::Callback, &second));
+        results.push_back(KvHRSetReadDeviceValuesCallback(FilteredId(1), &ValueRecorder::Callback, &second));
         results.push_back(KvHRSetPolling(FilteredId(1), 1));
         results.push_back(KvHRSetReadDeviceValuesCallback(FilteredId(0), nullptr, nullptr));
     };
@@ -107,7 +106,7 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
     std::atomic<uint32_t> setPolling{0xFFFFFFFF};
     std::atomic<uint32_t> setCallback{0xFFFFFFFF};
     std::atomic<uint32_t> setHandler{0xFFFFFFFF};
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     std::atomic<bool> first{true};
     recorder.inside = [&](const _stHidValue*, uint32_t)
     {
@@ -124,7 +123,7 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
             return;
         handlerEntered.set_value();
         setPolling = KvHRSetPolling(FilteredId(0), 0);
-        setCallback = KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder);
+        setCallback = KvHRSetReadDeviceValuesCallback(FilteredId(0), &ValueRecorder::Callback, &recorder);
         handlerCallsMade.set_value();
     };
     Subscribe(0, Gamepad(), recorder);
@@ -146,13 +145,13 @@ TEST_F(FilterCallbackTest, PollingSwitchedOffFromAnotherCallbackWhileADeliveryWa
 TEST_F(FilterCallbackTest, AnotherCallbackReplacesAFilteredCallbackWhenNoDeliveryRuns)
 {
     ScriptHandler handler;
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     std::promise<uint32_t> result;
     handler.onEvent = [&](uint32_t value)
     {
         if (value == 1)
             result.set_value(
-                KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder));
+                KvHRSetReadDeviceValuesCallback(FilteredId(0), &ValueRecorder::Callback, &recorder));
     };
     KvHRSetNotificationHandler(&ScriptHandler::Handler, &handler);
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -176,7 +175,7 @@ TEST_F(FilterCallbackTest, NotificationsFromSeveralServiceThreadsAreDeliveredOne
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
     std::atomic<int> wrongCounts{0};
-    DeliveryRecorder recorders[3];
+    ValueRecorder recorders[3];
     for (DWORD id = 0; id < 3; ++id)
     {
         recorders[id].inside = [&](const _stHidValue*, uint32_t count)
@@ -200,7 +199,7 @@ TEST_F(FilterCallbackTest, NotificationsFromSeveralServiceThreadsAreDeliveredOne
     for (int round = 0; round < 50; ++round)
     {
         KvHRSetPolling(FilteredId(1), round % 2);
-        KvHRSetReadDeviceValuesCallback(FilteredId(2), &DeliveryRecorder::Callback, &recorders[2]);
+        KvHRSetReadDeviceValuesCallback(FilteredId(2), &ValueRecorder::Callback, &recorders[2]);
     }
     ASSERT_TRUE(recorders[0].WaitForCount(20));
     // Once clearing returns, the device's callback is never called again.
@@ -224,7 +223,7 @@ TEST_F(FilterCallbackTest, ACallbackCallingAnExportWhileTheApplicationWaitsForIt
     std::shared_future<void> appCallingFuture = appCalling.get_future().share();
     std::atomic<uint32_t> nameResult{0xFFFFFFFF};
     std::atomic<bool> first{true};
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     recorder.inside = [&](const _stHidValue*, uint32_t)
     {
         if (!first.exchange(false))
@@ -258,7 +257,7 @@ TEST_F(FilterCallbackTest, AValuesCallbackMayStopTheLibraryWhileAnotherServiceTh
     std::atomic<bool> first{true};
     std::promise<void> pushed;
     std::shared_future<void> pushedFuture = pushed.get_future().share();
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     recorder.inside = [&](const _stHidValue*, uint32_t)
     {
         if (!first.exchange(false))

@@ -30,7 +30,7 @@ protected:
 
 TEST_F(FilterDeliveryTest, EveryInputOfTheDeviceIsDeliveredEachTimeInTheOrderOfItsCapabilities)
 {
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     Subscribe(0, Gamepad(), recorder);
     Push(0, GamepadInput());
     Push(0, NoInput());
@@ -70,7 +70,7 @@ TEST_F(FilterDeliveryTest, AllElevenAxesAndTheHatsAreDeliveredWithTheirUsagesAnd
     std::vector<AxisRange> axes;
     for (unsigned k = 0; k < 11; ++k)
         axes.push_back({k, 0, 100});
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     Subscribe(0, Describe(0, axes, {{0, 7}, {0, 7}}), recorder);
     _stHidInputData input = NoInput();
     for (unsigned k = 0; k < 11; ++k)
@@ -95,7 +95,7 @@ TEST_F(FilterDeliveryTest, AllElevenAxesAndTheHatsAreDeliveredWithTheirUsagesAnd
 
 TEST_F(FilterDeliveryTest, PollingOffOrNoCallbackDropsInputAndPollingOnAgainDeliversTheNextInput)
 {
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     Subscribe(0, Gamepad(), recorder);
     KvHRSetPolling(FilteredId(0), 0);
     Push(0, GamepadInput());
@@ -110,7 +110,7 @@ TEST_F(FilterDeliveryTest, PollingOffOrNoCallbackDropsInputAndPollingOnAgainDeli
     EXPECT_EQ(recorder.Count(), 1u);
 
     // Set again, the callback takes over the slot and its polling flag.
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder), 0u);
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), &ValueRecorder::Callback, &recorder), 0u);
     Push(0, GamepadInput());
     EXPECT_EQ(recorder.Count(), 2u);
 }
@@ -118,15 +118,15 @@ TEST_F(FilterDeliveryTest, PollingOffOrNoCallbackDropsInputAndPollingOnAgainDeli
 TEST_F(FilterDeliveryTest, InputForADeviceNobodyPollsOrWithoutDataReachesNoCallback)
 {
     LogCapture log;
-    DeliveryRecorder polled;
-    DeliveryRecorder notPolled;
+    ValueRecorder polled;
+    ValueRecorder notPolled;
     Subscribe(0, Gamepad(), polled);
     KvSimService::AddFilteredDevice(1, nullptr, Gamepad());
     KvSimService::AddFilteredDevice(2, nullptr, Gamepad());
-    KvHRSetReadDeviceValuesCallback(FilteredId(1), &DeliveryRecorder::Callback, &notPolled);
+    KvHRSetReadDeviceValuesCallback(FilteredId(1), &ValueRecorder::Callback, &notPolled);
     // Polling asked for before any callback finds no slot and is forgotten.
     EXPECT_EQ(KvHRSetPolling(FilteredId(2), 1), 0u);
-    KvHRSetReadDeviceValuesCallback(FilteredId(2), &DeliveryRecorder::Callback, &notPolled);
+    KvHRSetReadDeviceValuesCallback(FilteredId(2), &ValueRecorder::Callback, &notPolled);
 
     KvSimService::PushInput(1, GamepadInput());
     KvSimService::PushInput(2, GamepadInput());
@@ -141,7 +141,7 @@ TEST_F(FilterDeliveryTest, InputForADeviceNobodyPollsOrWithoutDataReachesNoCallb
 
 TEST_F(FilterDeliveryTest, DeliveriesFollowTheDescriptionCopiedWhenTheCallbackWasSet)
 {
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     Subscribe(0, Gamepad(), recorder);
     KvSimService::AddFilteredDevice(0, nullptr, Describe(2)); // the service's description changes
     Push(0, GamepadInput());
@@ -149,7 +149,7 @@ TEST_F(FilterDeliveryTest, DeliveriesFollowTheDescriptionCopiedWhenTheCallbackWa
     EXPECT_EQ(recorder.Deliveries()[0].values.size(), 15u);
 
     // Setting the callback again takes a fresh copy.
-    KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder);
+    KvHRSetReadDeviceValuesCallback(FilteredId(0), &ValueRecorder::Callback, &recorder);
     Push(0, GamepadInput());
     ASSERT_EQ(recorder.Count(), 2u);
     EXPECT_EQ(recorder.Deliveries()[1].values.size(), 2u);
@@ -160,21 +160,20 @@ TEST_F(FilterDeliveryTest, DeliveriesFollowTheDescriptionCopiedWhenTheCallbackWa
 TEST_F(FilterDeliveryTest, SixteenDevicesGetSlotsTheSeventeenthIsRefusedAndAClearedSlotIsKept)
 {
     LogCapture log;
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     for (DWORD id = 0; id <= MAX_FILTERED_DEVICES; ++id)
         KvSimService::AddFilteredDevice(100 + id, nullptr, Describe(1));
     for (DWORD id = 0; id < MAX_FILTERED_DEVICES; ++id)
-        EXPECT_EQ(
-            KvHRSetReadDeviceValuesCallback(FilteredId(100 + id), &DeliveryRecorder::Callback, &recorder),
-            0u);
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), &DeliveryRecorder::Callback, &recorder),
+        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(100 + id), &ValueRecorder::Callback, &recorder),
+                  0u);
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), &ValueRecorder::Callback, &recorder),
               KVHR_ERROR_INSUFFICIENT_BUFFER);
     ASSERT_EQ(log.CountContaining(W("ASSERT(pos != -1) failed in \"KvHidFilterMgmt\"")), 1u);
     EXPECT_EQ(log.CountContaining(W(" function CKvHidFilterMgmt::SetReadDeviceValuesCallback")), 1u);
 
     // Clearing a callback keeps the slot: the seventeenth device is still refused.
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(105), nullptr, nullptr), 0u);
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), &DeliveryRecorder::Callback, &recorder),
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), &ValueRecorder::Callback, &recorder),
               KVHR_ERROR_INSUFFICIENT_BUFFER);
     // A device that never had a slot cannot be cleared.
     EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(116), nullptr, nullptr), KVHR_ERROR_NOT_FOUND);
@@ -187,10 +186,10 @@ TEST_F(FilterDeliveryTest, SixteenDevicesGetSlotsTheSeventeenthIsRefusedAndAClea
 TEST_F(FilterDeliveryTest, AFailedCapabilitiesQueryStoresTheCallbackWhichGetsEmptyDeliveries)
 {
     LogCapture log;
-    DeliveryRecorder recorder;
+    ValueRecorder recorder;
     KvSimService::AddFilteredDevice(0, nullptr, Gamepad());
     KvSimService::SetCallStatus(KvSimCall::GetSelectedDevicePhysicalCapabilities, 31);
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), &DeliveryRecorder::Callback, &recorder), 31u);
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(0), &ValueRecorder::Callback, &recorder), 31u);
     const WString verify = W("VERIFY(hRes) failed in \"KvHidFilterMgmt\" at line ");
     ASSERT_EQ(log.CountContaining(verify), 1u);
     EXPECT_EQ(
@@ -207,7 +206,7 @@ TEST_F(FilterDeliveryTest, AFailedCapabilitiesQueryStoresTheCallbackWhichGetsEmp
 // The filter manager's start frees every slot; a second start without a stop changes nothing.
 TEST_F(FilterDeliveryTest, AStartAfterAStopFreesEverySlotAndASecondStartKeepsThem)
 {
-    DeliveryRecorder old;
+    ValueRecorder old;
     for (DWORD id = 0; id < MAX_FILTERED_DEVICES; ++id)
         Subscribe(id, Describe(1), old);
     EXPECT_EQ(KvHRInitialize(), KVHR_ERROR_ALREADY_INITIALIZED);
@@ -218,11 +217,10 @@ TEST_F(FilterDeliveryTest, AStartAfterAStopFreesEverySlotAndASecondStartKeepsThe
     ASSERT_EQ(KvHRInitialize(), 0u);
     Push(3, NoInput());
     EXPECT_EQ(old.Count(), 1u) << "a slot of the previous start delivered";
-    DeliveryRecorder fresh;
+    ValueRecorder fresh;
     for (DWORD id = 0; id < MAX_FILTERED_DEVICES; ++id)
     {
         KvSimService::AddFilteredDevice(50 + id, nullptr, Describe(1));
-        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(50 + id), &DeliveryRecorder::Callback, &fresh),
-                  0u);
+        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(FilteredId(50 + id), &ValueRecorder::Callback, &fresh), 0u);
     }
 }

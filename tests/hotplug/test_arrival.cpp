@@ -20,12 +20,18 @@ void PassInstallWaitLimit()
 {
     Machine::Instance().GetClock().Advance(10001);
 }
+
+// Whether more than `announced` arrivals are heard within a stretch of a few re-check periods.
+bool MoreArrivalsWithin(KvNotificationRecorder& recorder, size_t announced, std::chrono::milliseconds stretch)
+{
+    return WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > announced; }, stretch);
+}
 } // namespace
 
 TEST(ArrivalTest, WithNoInstallPendingADeviceIsAnnouncedOnceItsTimerHasFired)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const auto plugged = std::chrono::steady_clock::now();
     Plug(Description(JoystickDescriptor()));
@@ -44,15 +50,13 @@ TEST(ArrivalTest, WithNoInstallPendingADeviceIsAnnouncedOnceItsTimerHasFired)
 TEST(ArrivalTest, ADeviceInstallingForThreeSecondsIsTakenInOnlyAfterTheInstallationEnds)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t id = Plug(Installing(Description(JoystickDescriptor())));
     // Several re-checks pass while the installation runs, three seconds of it on the machine clock.
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(500)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(500)));
     Machine::Instance().GetClock().Advance(3000);
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     const uint32_t finishedAt = TickCount();
     ASSERT_TRUE(Machine::Instance().FinishInstall(id));
 
@@ -66,12 +70,11 @@ TEST(ArrivalTest, ADeviceInstallingForThreeSecondsIsTakenInOnlyAfterTheInstallat
 TEST(ArrivalTest, PastTenSecondsOfPendingInstallationsAReadyDeviceIsTakenIn)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t installing = Plug(Installing(Description(JoystickDescriptor())));
     Plug(Description(JoystickDescriptor(), "Ready pad", 0x1111, 0x2222));
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     PassInstallWaitLimit();
 
     // The ready device's take-in updates the whole table: every listed interface is opened, the installing
@@ -100,7 +103,7 @@ TEST(ArrivalTest, PastTenSecondsOfPendingInstallationsAReadyDeviceIsTakenIn)
 TEST(ArrivalTest, AnInstallProblemKeepsTheDeviceOutWithItsProblemNumberLogged)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t blocker = Plug(Installing(Description(JoystickDescriptor())));
     const uint32_t broken = Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
@@ -120,12 +123,11 @@ TEST(ArrivalTest, AnInstallProblemKeepsTheDeviceOutWithItsProblemNumberLogged)
 TEST(ArrivalTest, AFailedInstallationReleasesTheWaitAndTheOtherArrivalsAreTakenIn)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t failing = Plug(Installing(Description(JoystickDescriptor())));
     Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 0; }, std::chrono::milliseconds(300)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 0, std::chrono::milliseconds(300)));
     ASSERT_TRUE(Machine::Instance().FinishInstall(failing, false));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
     EXPECT_EQ(log.CountContaining(kTimedOut), 0u);
@@ -134,7 +136,7 @@ TEST(ArrivalTest, AFailedInstallationReleasesTheWaitAndTheOtherArrivalsAreTakenI
 TEST(ArrivalTest, TwoDevicesArrivingTogetherAreAnnouncedOnceEach)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const size_t enumerationsBefore = log.CountContaining(kEnumerating);
     Plug(Description(JoystickDescriptor()));
@@ -148,7 +150,7 @@ TEST(ArrivalTest, TwoDevicesArrivingTogetherAreAnnouncedOnceEach)
 TEST(ArrivalTest, AnInterfaceArrivingTwiceIsAnnouncedOnce)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(Machine::Instance().AnnounceArrival(id)); // before the take-in: a second parked record
@@ -165,12 +167,12 @@ TEST(ArrivalTest, AnInterfaceArrivingTwiceIsAnnouncedOnce)
 class TableHolder
 {
 public:
-    explicit TableHolder(TimedRecorder& recorder) : m_recorder(recorder) {}
+    explicit TableHolder(KvNotificationRecorder& recorder) : m_recorder(recorder) {}
 
     static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
     {
         TableHolder* self = static_cast<TableHolder*>(context);
-        TimedRecorder::Handler(event, value, &self->m_recorder);
+        KvNotificationRecorder::Handler(event, value, &self->m_recorder);
         std::unique_lock<std::mutex> guard(self->m_mutex);
         self->m_holding = true;
         self->m_changed.notify_all();
@@ -189,7 +191,7 @@ public:
     }
 
 private:
-    TimedRecorder& m_recorder;
+    KvNotificationRecorder& m_recorder;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_holding = false;
@@ -198,7 +200,7 @@ private:
 
 TEST(ArrivalTest, ABusyTableSendsTheArrivalRoundAgainAndLosesNothing)
 {
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     TableHolder holder(recorder);
     const uint32_t first = Plug(Installing(Description(JoystickDescriptor())));
@@ -208,11 +210,10 @@ TEST(ArrivalTest, ABusyTableSendsTheArrivalRoundAgainAndLosesNothing)
     ASSERT_TRUE(Machine::Instance().FinishInstall(first));
     Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
     // Its timer fires while the table is held: the take-in does not wait, the record goes round again.
-    EXPECT_FALSE(
-        WaitUntil([&] { return recorder.Count(NOTIF_DEVICE_ADDED) > 1; }, std::chrono::milliseconds(400)));
+    EXPECT_FALSE(MoreArrivalsWithin(recorder, 1, std::chrono::milliseconds(400)));
     holder.Release();
     application.join();
-    KvHRSetNotificationHandler(&TimedRecorder::Handler, &recorder);
+    KvHRSetNotificationHandler(&KvNotificationRecorder::Handler, &recorder);
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 2));
     EXPECT_EQ(recorder.Positions(NOTIF_DEVICE_ADDED), (std::vector<uint32_t>{0, 1}));
 }
@@ -220,7 +221,7 @@ TEST(ArrivalTest, ABusyTableSendsTheArrivalRoundAgainAndLosesNothing)
 TEST(ArrivalTest, ARemovalBeforeTheTakeInDropsTheParkedRecordAndAnnouncesNothing)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t id = Plug(Installing(Description(JoystickDescriptor())));
     const WString path = Machine::Instance().InterfacePaths(id)[0];
@@ -238,7 +239,7 @@ TEST(ArrivalTest, ARemovalBeforeTheTakeInDropsTheParkedRecordAndAnnouncesNothing
 TEST(ArrivalTest, AFullTimerTableLosesTheArrivalUntilTheNextUpdate)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     std::vector<uint32_t> ids;
     for (int i = 0; i < 33; ++i)

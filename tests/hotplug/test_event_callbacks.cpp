@@ -4,6 +4,8 @@
 
 #include "HotplugTestSupport.h"
 
+#include <dbt.h>
+
 using namespace hotplug;
 
 namespace
@@ -13,7 +15,7 @@ struct PollOnArrival
     ValueRecorder values;
     std::atomic<uint32_t> pollStatus{0xFFFFFFFF};
     std::atomic<uint32_t> callbackStatus{0xFFFFFFFF};
-    TimedRecorder events;
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
 
     static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
     {
@@ -24,20 +26,20 @@ struct PollOnArrival
                 KvHRSetReadDeviceValuesCallback(value, &ValueRecorder::Callback, &self->values);
             self->pollStatus = KvHRSetPolling(value, 1);
         }
-        TimedRecorder::Handler(event, value, &self->events);
+        KvNotificationRecorder::Handler(event, value, &self->events);
     }
 };
 
 struct StopOnRemoval
 {
-    TimedRecorder events;
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
     std::atomic<uint32_t> stopStatus{0xFFFFFFFF};
     std::atomic<bool> returned{false};
 
     static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
     {
         StopOnRemoval* self = static_cast<StopOnRemoval*>(context);
-        TimedRecorder::Handler(event, value, &self->events);
+        KvNotificationRecorder::Handler(event, value, &self->events);
         if (event == NOTIF_DEVICE_REMOVED)
         {
             self->stopStatus = KvHRUnInitialize();
@@ -45,6 +47,40 @@ struct StopOnRemoval
         }
     }
 };
+
+// Stops the library from the first NOTIF_DEVICE_REMOVED, once a thread is seen waiting for the device table
+// that the thread sending the event holds.
+struct StopWhileTheTableIsAwaited
+{
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
+    std::atomic<bool> removing{false};
+    std::atomic<bool> sawWaiter{false};
+    std::atomic<uint32_t> stopStatus{0xFFFFFFFF};
+    std::atomic<bool> returned{false};
+
+    static void KVHR_CALL Handler(uint32_t event, uint32_t value, void* context)
+    {
+        StopWhileTheTableIsAwaited* self = static_cast<StopWhileTheTableIsAwaited*>(context);
+        KvNotificationRecorder::Handler(event, value, &self->events);
+        if (event != NOTIF_DEVICE_REMOVED || self->removing.exchange(true))
+            return;
+        self->sawWaiter = WaitUntil([] { return CLock::WaitingFor("&m_devLock") != 0; });
+        self->stopStatus = KvHRUnInitialize();
+        self->returned = true;
+    }
+};
+
+// Starts the library, takes a device in and restarts. The device's handle is no longer registered after the
+// restart: only its interface's removal, through a background update, takes it out.
+uint32_t StartWithADeviceThatOnlyItsInterfaceRemoves(KvNotificationRecorder& events)
+{
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    const uint32_t id = Plug(Description(JoystickDescriptor()));
+    EXPECT_TRUE(events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
+    KvHRUnInitialize();
+    EXPECT_EQ(KvHRInitialize(), 0u);
+    return id;
+}
 } // namespace
 
 TEST(EventCallbackTest, AnArrivalHandlerSwitchesPollingOnForTheDeviceJustAnnounced)
@@ -89,22 +125,28 @@ TEST(EventCallbackTest, ARemovalHandlerOnTheMessageThreadStopsTheLibrary)
     EXPECT_EQ(FailedChecksBesidesRestart(log), "");
 }
 
-TEST(EventCallbackTest, ARemovalHandlerOnABackgroundUpdateStopsTheLibraryOnceTheTableIsLetGo)
+// The message thread waits for the table while a background update holds it and a removal handler of that
+// update stops the library. The stop waits for the message thread, so it must wait until the update has let
+// the table go; run at once, it would give up on the message thread after its bounded wait.
+TEST(EventCallbackTest, AStopFromABackgroundUpdateWhileTheMessageThreadWaitsForTheTableRunsOnceItIsLetGo)
 {
     LogCapture log;
-    StopOnRemoval handler;
-    KvHRSetNotificationHandler(&StopOnRemoval::Handler, &handler);
+    StopWhileTheTableIsAwaited handler;
+    KvHRSetNotificationHandler(&StopWhileTheTableIsAwaited::Handler, &handler);
     const int threadsStopped = RunningThreads();
-    ASSERT_EQ(KvHRInitialize(), 0u);
-    const uint32_t id = Plug(Description(JoystickDescriptor()));
-    ASSERT_TRUE(handler.events.WaitForCount(NOTIF_DEVICE_ADDED, 1));
-    // After a restart the device's handle is no longer registered: only the interface's removal and its
-    // background update take it out.
-    KvHRUnInitialize();
-    ASSERT_EQ(KvHRInitialize(), 0u);
-    ASSERT_TRUE(Machine::Instance().UnplugDevice(id, Removal::Surprise));
+    const uint32_t leaving = StartWithADeviceThatOnlyItsInterfaceRemoves(handler.events);
+    // Plugged after the restart, this device has its handle registered.
+    const uint32_t staying = Plug(Description(JoystickDescriptor(), nullptr, 0x1111, 0x2222));
+    ASSERT_TRUE(handler.events.WaitForCount(NOTIF_DEVICE_ADDED, 2));
+
+    ASSERT_TRUE(Machine::Instance().UnplugDevice(leaving, Removal::Surprise));
+    ASSERT_TRUE(WaitUntil([&] { return handler.removing.load(); }));
+    // Handled on the message thread, which takes the table first: it waits there until the update ends.
+    EXPECT_EQ(Machine::Instance().SendHandleEvent(staying, DBT_CUSTOMEVENT), 1);
     ASSERT_TRUE(WaitUntil([&] { return handler.returned.load(); }));
+    EXPECT_TRUE(handler.sawWaiter);
     EXPECT_EQ(handler.stopStatus, 0u);
+    EXPECT_EQ(log.CountContaining(u"Unknown (Handle Notification): "), 1u);
     // The queued stop ends the library's threads (the message thread, the virtual devices' timer thread);
     // the update's own thread ends too.
     EXPECT_TRUE(WaitUntil([&] { return RunningThreads() == threadsStopped; }));

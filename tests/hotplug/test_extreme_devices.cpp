@@ -23,7 +23,8 @@ Bytes Collection(const Bytes& body)
 }
 
 // Takes the device in, polls it into values and returns its position.
-uint32_t TakeInPolled(TimedRecorder& recorder, uint32_t id, ValueRecorder& values, size_t expectedAdded)
+uint32_t TakeInPolled(KvNotificationRecorder& recorder, uint32_t id, ValueRecorder& values,
+                      size_t expectedAdded)
 {
     EXPECT_NE(id, 0u) << "the parser accepts the descriptor";
     EXPECT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, expectedAdded));
@@ -37,7 +38,7 @@ uint32_t TakeInPolled(TimedRecorder& recorder, uint32_t id, ValueRecorder& value
 TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedCleanly)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     size_t added = 0;
 
@@ -133,7 +134,7 @@ TEST(ExtremeDevicesTest, DevicesAtTheParsersEdgesAreTakenInPolledAndRemovedClean
 
 TEST(ExtremeDevicesTest, AFloodingDeviceLeavesANormalOneItsLatency)
 {
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     ValueRecorder floodValues, normalValues;
     const uint32_t flood = Plug(Description(JoystickDescriptor()));

@@ -15,7 +15,7 @@ const WString kEnumerating = u"Enumerating HID devices:";
 // Notes how many deliveries the values recorder had when each removal was announced.
 struct RemovalWitness
 {
-    TimedRecorder events;
+    KvNotificationRecorder events{KvNotificationRecorder::Keep::DeviceEvents};
     ValueRecorder* values = nullptr;
     std::mutex mutex;
     std::vector<size_t> deliveriesAtRemoval;
@@ -28,7 +28,7 @@ struct RemovalWitness
             std::lock_guard<std::mutex> guard(self->mutex);
             self->deliveriesAtRemoval.push_back(self->values->Count());
         }
-        TimedRecorder::Handler(event, value, &self->events);
+        KvNotificationRecorder::Handler(event, value, &self->events);
     }
 };
 
@@ -111,7 +111,7 @@ TEST(RemovalTest, ASurpriseRemovalOfAPolledDeviceDeliversTheLastReportOnceMoreAn
 TEST(RemovalTest, AFailedQueryRemoveAndACustomEventLeaveTheDeviceInPlace)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
@@ -130,7 +130,7 @@ TEST(RemovalTest, AFailedQueryRemoveAndACustomEventLeaveTheDeviceInPlace)
 
 TEST(RemovalTest, ADeviceThatLeavesAndComesBackTakesTheNextPositionFromWhereTheSearchBegins)
 {
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t a = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));
@@ -148,7 +148,7 @@ TEST(RemovalTest, ADeviceThatLeavesAndComesBackTakesTheNextPositionFromWhereTheS
 TEST(RemovalTest, AfterARestartADeviceIsRemovedThroughItsInterfaceAlone)
 {
     LogCapture log;
-    TimedRecorder recorder;
+    KvNotificationRecorder recorder{KvNotificationRecorder::Keep::DeviceEvents};
     Library library(recorder);
     const uint32_t id = Plug(Description(JoystickDescriptor()));
     ASSERT_TRUE(recorder.WaitForCount(NOTIF_DEVICE_ADDED, 1));

@@ -118,6 +118,27 @@ void KVHR_CALL BlockingHandler(uint32_t, uint32_t value, void*)
     handlerEntered.set_value();
     handlerRelease.get_future().wait_for(std::chrono::seconds(10));
 }
+
+// Starts the library with the blocking handler and has the service announce a running script: returns once
+// that notification is blocked inside the handler.
+void StartWithABlockedNotification(LoadedLibrary& library)
+{
+    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
+    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
+    KvSimService::SetScriptRunning(true);
+    handlerEntered.get_future().wait();
+}
+
+// Unloads the library on a thread of its own, which sets `unloaded` once the unload has returned.
+std::thread UnloadOnAThread(LoadedLibrary& library, std::atomic<bool>& unloaded)
+{
+    return std::thread(
+        [&library, &unloaded]
+        {
+            library.Unload();
+            unloaded = true;
+        });
+}
 } // namespace
 
 // A notification running in the application's handler returns into the library: the unload must wait for
@@ -126,18 +147,10 @@ TEST(UnloadTest, UnloadWaitsForAHandlerThatIsStillRunning)
 {
     LoadedLibrary library;
     ASSERT_TRUE(library.Loaded()) << dlerror();
-    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
-    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
-    KvSimService::SetScriptRunning(true);
-    handlerEntered.get_future().wait();
+    ASSERT_NO_FATAL_FAILURE(StartWithABlockedNotification(library));
 
     std::atomic<bool> unloaded{false};
-    std::thread unloader(
-        [&]
-        {
-            library.Unload();
-            unloaded = true;
-        });
+    std::thread unloader = UnloadOnAThread(library, unloaded);
     ASSERT_TRUE(KvSimService::WaitStopWaiting(10000)); // the unload's stop waits for the notification
     EXPECT_FALSE(unloaded);
     EXPECT_TRUE(MappedInProcess());
@@ -157,18 +170,10 @@ TEST(UnloadTest, UnloadKeepsTheCodeForAHandlerThatOutlastsTheServiceWait)
     LoadedLibrary library;
     ASSERT_TRUE(library.Loaded()) << dlerror();
     KvSimService::SetStopWait(50);
-    ASSERT_EQ(library.Get<SetHandlerFn>("KvHRSetNotificationHandler")(&BlockingHandler, nullptr), 0u);
-    ASSERT_EQ(library.Get<StatusFn>("KvHRInitialize")(), 0u);
-    KvSimService::SetScriptRunning(true);
-    handlerEntered.get_future().wait();
+    ASSERT_NO_FATAL_FAILURE(StartWithABlockedNotification(library));
 
     std::atomic<bool> unloaded{false};
-    std::thread unloader(
-        [&]
-        {
-            library.Unload();
-            unloaded = true;
-        });
+    std::thread unloader = UnloadOnAThread(library, unloaded);
     ASSERT_TRUE(WaitUntil([&] { return log.CountContaining(W("the unload waits for it")) == 1; }));
     EXPECT_EQ(log.CountContaining(W("not waiting longer")), 1u);
     EXPECT_FALSE(unloaded);

@@ -1,7 +1,7 @@
 // The virtual keyboard through the exports: its records, its deliveries and the names of its keys.
 #include <gtest/gtest.h>
 
-#include "VirtualDeviceRecorder.h"
+#include "VirtualTestSupport.h"
 
 #include <dinput.h>
 
@@ -59,36 +59,35 @@ TEST_F(VirtualKeyboardTest, ListsEveryKeyCodeAsAButtonWhateverTheKeyboardHas)
 
 TEST_F(VirtualKeyboardTest, AKeyPressedAndReleasedWithinOneTickGivesTwoCallsInOrder)
 {
-    VirtualDeviceRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ValueRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     // Both events wait in DirectInput's buffer until the first tick, which comes as polling starts.
     ASSERT_TRUE(machine::PressKey(DIK_A));
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_TRUE(keys.WaitForCalls(2));
+    ASSERT_TRUE(keys.WaitForCount(2));
 
-    const auto calls = keys.Calls();
+    const auto calls = keys.Deliveries();
     ASSERT_EQ(calls.size(), 2u);
     for (size_t i = 0; i < calls.size(); ++i)
     {
         SCOPED_TRACE(i);
-        EXPECT_EQ(calls[i].count, 1u);
-        EXPECT_EQ(calls[i].value.usage, DIK_A);
-        EXPECT_EQ(calls[i].value.usagePage, 9);
-        EXPECT_EQ(calls[i].value.index, 0u);
+        EXPECT_EQ(calls[i].values.size(), 1u);
+        EXPECT_EQ(calls[i].values.at(0).usage, DIK_A);
+        EXPECT_EQ(calls[i].values.at(0).usagePage, 9);
+        EXPECT_EQ(calls[i].values.at(0).index, 0u);
     }
-    EXPECT_EQ(calls[0].value.value, 1u);
-    EXPECT_EQ(calls[0].value.scaledValue, 1);
-    EXPECT_EQ(calls[1].value.value, 0u);
-    EXPECT_EQ(calls[1].value.scaledValue, 0);
+    EXPECT_EQ(calls[0].values.at(0).value, 1u);
+    EXPECT_EQ(calls[0].values.at(0).scaledValue, 1);
+    EXPECT_EQ(calls[1].values.at(0).value, 0u);
+    EXPECT_EQ(calls[1].values.at(0).scaledValue, 0);
 
     // Only changes are delivered: a key held down is reported once.
     ASSERT_TRUE(machine::PressKey(DIK_RCONTROL));
-    ASSERT_TRUE(keys.WaitForCalls(3));
-    EXPECT_EQ(keys.Calls()[2].value.usage, DIK_RCONTROL);
+    ASSERT_TRUE(keys.WaitForCount(3));
+    EXPECT_EQ(keys.Deliveries()[2].values.at(0).usage, DIK_RCONTROL);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
-    EXPECT_EQ(keys.Size(), 3u);
+    EXPECT_EQ(keys.Count(), 3u);
 }
 
 TEST(VirtualKeyboardNamesTest, NamesEveryCodeAndAnswersQuestionMarksOutsideTheTable)

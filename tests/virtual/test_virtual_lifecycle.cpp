@@ -2,7 +2,7 @@
 // called from inside their values callbacks.
 #include <gtest/gtest.h>
 
-#include "VirtualDeviceRecorder.h"
+#include "VirtualTestSupport.h"
 
 #include <dinput.h>
 
@@ -52,7 +52,7 @@ TEST_F(VirtualLifecycleTest, NamesAreTheLibrarysConstantsAndTheDevicesAreVirtual
 
 TEST_F(VirtualLifecycleTest, IdentifiersBeyondTheTableWithoutFilterBitsAreEmptyPositions)
 {
-    VirtualDeviceRecorder recorder;
+    ValueRecorder recorder;
     for (uint32_t id : {64u, 100u, 255u, 258u, 0x1FFu, 0xFFFFu, 0xFF00FFFFu})
     {
         SCOPED_TRACE(id);
@@ -68,7 +68,7 @@ TEST_F(VirtualLifecycleTest, IdentifiersBeyondTheTableWithoutFilterBitsAreEmptyP
         EXPECT_EQ(KvHRIsDeviceVirtual(id, &isVirtual), KVHR_ERROR_NOT_FOUND);
         EXPECT_EQ(isVirtual, 0);
         EXPECT_EQ(KvHRSetPolling(id, 1), KVHR_ERROR_NOT_FOUND);
-        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(id, &VirtualDeviceRecorder::Callback, &recorder),
+        EXPECT_EQ(KvHRSetReadDeviceValuesCallback(id, &ValueRecorder::Callback, &recorder),
                   KVHR_ERROR_NOT_FOUND);
     }
     EXPECT_EQ(PollTimers(), 0);
@@ -87,19 +87,18 @@ TEST(VirtualPollingTest, PollingCannotStartWithoutTheLibraryStarted)
 
 TEST_F(VirtualLifecycleTest, ASecondPollingStartKeepsTheRunningTimer)
 {
-    VirtualDeviceRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ValueRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     EXPECT_EQ(PollTimers(), 1);
     ASSERT_TRUE(machine::PressKey(DIK_W));
-    ASSERT_TRUE(keys.WaitForCalls(1));
+    ASSERT_TRUE(keys.WaitForCount(1));
 
     // One switch-off ends it: no timer was left behind by the second start.
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(PollTimers(), 0);
-    EXPECT_EQ(keys.Size(), 1u);
+    EXPECT_EQ(keys.Count(), 1u);
 }
 
 TEST(VirtualPollingTest, StartsAndStopsLeaveNothingBehind)
@@ -130,10 +129,9 @@ TEST(VirtualPollingTest, StartsAndStopsLeaveNothingBehind)
 
 TEST_F(VirtualLifecycleTest, ARestartForgetsTheCallbacksAndThePolling)
 {
-    VirtualDeviceRecorder keys;
-    VirtualDeviceRecorder mouse;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ValueRecorder keys;
+    ValueRecorder mouse;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_EQ(KvHRUnInitialize(), 0u);
     ASSERT_EQ(KvHRInitialize(), 0u);
@@ -141,18 +139,16 @@ TEST_F(VirtualLifecycleTest, ARestartForgetsTheCallbacksAndThePolling)
 
     // Polling switched on again, but the callback registered before the restart is gone.
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &mouse),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     ASSERT_TRUE(machine::PressKey(DIK_E));
     ASSERT_TRUE(PassKeyboardTicks(mouse));
-    EXPECT_EQ(keys.Size(), 0u);
+    EXPECT_EQ(keys.Count(), 0u);
 
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_TRUE(machine::ReleaseKey(DIK_E));
-    ASSERT_TRUE(keys.WaitForCalls(1));
-    EXPECT_EQ(keys.Calls()[0].value.value, 0u);
+    ASSERT_TRUE(keys.WaitForCount(1));
+    EXPECT_EQ(keys.Deliveries()[0].values.at(0).value, 0u);
 }
 
 namespace
@@ -227,9 +223,8 @@ TEST_F(VirtualLifecycleTest, TheMousesCallbackSwitchesPollingOffFromItsOwnTickAn
 {
     CallingBack callback;
     callback.target = VIRTUAL_MOUSE_ID;
-    VirtualDeviceRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ValueRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &CallingBack::Callback, &callback), 0u);
     machine::MoveMouse(1, 1, 1);
@@ -239,7 +234,7 @@ TEST_F(VirtualLifecycleTest, TheMousesCallbackSwitchesPollingOffFromItsOwnTickAn
     callback.ExpectAnswers();
     EXPECT_TRUE(WaitUntil([] { return PollTimers() == 0; }));
     EXPECT_EQ(callback.calls, 1);
-    EXPECT_EQ(keys.Size(), 0u);
+    EXPECT_EQ(keys.Count(), 0u);
 }
 
 TEST_F(VirtualLifecycleTest, AStopFromAnotherThreadWaitsForTheRunningTickAndEndsItsDeliveries)

@@ -2,7 +2,7 @@
 // and a missing callback affect it.
 #include <gtest/gtest.h>
 
-#include "VirtualDeviceRecorder.h"
+#include "VirtualTestSupport.h"
 
 #include <dinput.h>
 
@@ -16,11 +16,9 @@ protected:
     void SetUp() override { ASSERT_EQ(KvHRInitialize(), 0u); }
     void TearDown() override { EXPECT_EQ(KvHRUnInitialize(), 0u); }
 
-    void PollMouseInto(VirtualDeviceRecorder& recorder)
+    void PollMouseInto(ValueRecorder& recorder)
     {
-        ASSERT_EQ(
-            KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &recorder),
-            0u);
+        ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &recorder), 0u);
         ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     }
 };
@@ -79,61 +77,60 @@ TEST_F(VirtualMouseTest, WithoutAMouseThereAreNoRecordsAndNothingIsDelivered)
     ASSERT_EQ(log.CountContaining(W("ASSERT(hRes == ERROR_INSUFFICIENT_BUFFER) failed in \"KvHidRaw\"")), 1u);
     EXPECT_NE(log.Lines()[0].find(W("function KvHRGetDeviceCapabilities")), WString::npos);
 
-    VirtualDeviceRecorder mouse;
-    VirtualDeviceRecorder keys;
+    ValueRecorder mouse;
+    ValueRecorder keys;
     PollMouseInto(mouse);
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     machine::MoveMouse(5, 5);
     EXPECT_FALSE(machine::PressMouseButton(0));
     ASSERT_TRUE(PassMouseTicks(keys));
-    EXPECT_EQ(mouse.Size(), 0u);
+    EXPECT_EQ(mouse.Count(), 0u);
 }
 
 TEST_F(VirtualMouseTest, MovementsWheelAndButtonsArriveAsSignedAxesAndButtonUsages)
 {
-    VirtualDeviceRecorder mouse;
+    ValueRecorder mouse;
     ASSERT_TRUE(machine::PressMouseButton(0));
     machine::MoveMouse(-7, 3, -120);
     ASSERT_TRUE(machine::ReleaseMouseButton(0));
     PollMouseInto(mouse);
-    ASSERT_TRUE(mouse.WaitForCalls(5));
+    ASSERT_TRUE(mouse.WaitForCount(5));
 
-    const auto calls = mouse.Calls();
+    const auto calls = mouse.Deliveries();
     ASSERT_EQ(calls.size(), 5u);
-    for (const VirtualCall& call : calls)
+    for (const ValueRecorder::Delivery& call : calls)
     {
-        EXPECT_EQ(call.count, 1u);
-        EXPECT_EQ(call.value.index, 0u);
+        EXPECT_EQ(call.values.size(), 1u);
+        EXPECT_EQ(call.values.at(0).index, 0u);
     }
     // The left button: usage 1 on the button page.
-    EXPECT_EQ(calls[0].value.usagePage, 9);
-    EXPECT_EQ(calls[0].value.usage, 1);
-    EXPECT_EQ(calls[0].value.value, 1u);
+    EXPECT_EQ(calls[0].values.at(0).usagePage, 9);
+    EXPECT_EQ(calls[0].values.at(0).usage, 1);
+    EXPECT_EQ(calls[0].values.at(0).value, 1u);
     // Moving left is a negative X.
-    EXPECT_EQ(calls[1].value.usagePage, 1);
-    EXPECT_EQ(calls[1].value.usage, 0x30);
-    EXPECT_EQ(calls[1].value.scaledValue, -7);
-    EXPECT_EQ(calls[1].value.value, static_cast<uint32_t>(-7));
-    EXPECT_EQ(calls[2].value.usage, 0x31);
-    EXPECT_EQ(calls[2].value.scaledValue, 3);
+    EXPECT_EQ(calls[1].values.at(0).usagePage, 1);
+    EXPECT_EQ(calls[1].values.at(0).usage, 0x30);
+    EXPECT_EQ(calls[1].values.at(0).scaledValue, -7);
+    EXPECT_EQ(calls[1].values.at(0).value, static_cast<uint32_t>(-7));
+    EXPECT_EQ(calls[2].values.at(0).usage, 0x31);
+    EXPECT_EQ(calls[2].values.at(0).scaledValue, 3);
     // The wheel is Z.
-    EXPECT_EQ(calls[3].value.usagePage, 1);
-    EXPECT_EQ(calls[3].value.usage, 0x32);
-    EXPECT_EQ(calls[3].value.scaledValue, -120);
-    EXPECT_EQ(calls[4].value.usage, 1);
-    EXPECT_EQ(calls[4].value.scaledValue, 0);
+    EXPECT_EQ(calls[3].values.at(0).usagePage, 1);
+    EXPECT_EQ(calls[3].values.at(0).usage, 0x32);
+    EXPECT_EQ(calls[3].values.at(0).scaledValue, -120);
+    EXPECT_EQ(calls[4].values.at(0).usage, 1);
+    EXPECT_EQ(calls[4].values.at(0).scaledValue, 0);
 
     // The fifth button is usage 5.
     ASSERT_TRUE(machine::PressMouseButton(4));
-    ASSERT_TRUE(mouse.WaitForCalls(6));
-    EXPECT_EQ(mouse.Calls()[5].value.usage, 5);
+    ASSERT_TRUE(mouse.WaitForCount(6));
+    EXPECT_EQ(mouse.Deliveries()[5].values.at(0).usage, 5);
 }
 
 TEST_F(VirtualMouseTest, SwitchingTheKeyboardOffStopsTheMouseTimerTooUntilTheMouseIsSwitchedOnAgain)
 {
-    VirtualDeviceRecorder mouse;
+    ValueRecorder mouse;
     PollMouseInto(mouse);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     EXPECT_EQ(PollTimers(), 2);
@@ -146,8 +143,8 @@ TEST_F(VirtualMouseTest, SwitchingTheKeyboardOffStopsTheMouseTimerTooUntilTheMou
     // the movement made while no timer ran.
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     EXPECT_EQ(PollTimers(), 1);
-    ASSERT_TRUE(mouse.WaitForCalls(1));
-    EXPECT_EQ(mouse.Calls()[0].value.scaledValue, 4);
+    ASSERT_TRUE(mouse.WaitForCount(1));
+    EXPECT_EQ(mouse.Deliveries()[0].values.at(0).scaledValue, 4);
 
     // And the other way round: switching the mouse off stops the keyboard's timer.
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
@@ -158,8 +155,8 @@ TEST_F(VirtualMouseTest, SwitchingTheKeyboardOffStopsTheMouseTimerTooUntilTheMou
 
 TEST_F(VirtualMouseTest, PollingWithoutACallbackDropsEventsSoNothingOldArrivesLater)
 {
-    VirtualDeviceRecorder keys;
-    VirtualDeviceRecorder mouse;
+    ValueRecorder keys;
+    ValueRecorder mouse;
     PollMouseInto(mouse);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u); // no keyboard callback yet
     ASSERT_TRUE(machine::PressKey(DIK_A));
@@ -168,31 +165,29 @@ TEST_F(VirtualMouseTest, PollingWithoutACallbackDropsEventsSoNothingOldArrivesLa
     // The mouse drops its movement the same way while it has no callback.
     ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, nullptr, nullptr), 0u);
     machine::MoveMouse(-50, 0);
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_TRUE(PassMouseTicks(keys));
 
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &mouse),
-              0u);
-    const size_t mouseBefore = mouse.Size();
-    const size_t keysBefore = keys.Size();
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse), 0u);
+    const size_t mouseBefore = mouse.Count();
+    const size_t keysBefore = keys.Count();
     ASSERT_TRUE(machine::ReleaseKey(DIK_A));
     machine::MoveMouse(9, 0);
-    ASSERT_TRUE(mouse.WaitForCalls(mouseBefore + 1));
-    ASSERT_TRUE(keys.WaitForCalls(keysBefore + 1));
+    ASSERT_TRUE(mouse.WaitForCount(mouseBefore + 1));
+    ASSERT_TRUE(keys.WaitForCount(keysBefore + 1));
 
     size_t aCalls = 0;
-    for (const VirtualCall& call : keys.Calls())
+    for (const ValueRecorder::Delivery& call : keys.Deliveries())
     {
-        if (call.value.usage != DIK_A)
+        if (call.values.at(0).usage != DIK_A)
             continue;
         ++aCalls;
-        EXPECT_EQ(call.value.value, 0u); // the release; the press went while nobody listened
+        EXPECT_EQ(call.values.at(0).value, 0u); // the release; the press went while nobody listened
     }
     EXPECT_EQ(aCalls, 1u);
-    const auto mouseCalls = mouse.Calls();
+    const auto mouseCalls = mouse.Deliveries();
     ASSERT_EQ(mouseCalls.size(), mouseBefore + 1);
-    EXPECT_EQ(mouseCalls.back().value.scaledValue, 9);
+    EXPECT_EQ(mouseCalls.back().values.at(0).scaledValue, 9);
 }
 
 // A mouse with more axes and buttons than the records carry: twelve axis records (X, Y, the wheel, then

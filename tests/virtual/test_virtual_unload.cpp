@@ -2,7 +2,7 @@
 // for a running tick and leaves no queue, timer, DirectInput object or thread behind.
 #include <gtest/gtest.h>
 
-#include "VirtualDeviceRecorder.h"
+#include "VirtualTestSupport.h"
 
 #include <dinput.h>
 #include <dlfcn.h>
@@ -46,11 +46,11 @@ TEST(VirtualUnloadTest, UnloadingWhilePollingWaitsForTheRunningTickAndLeavesNoth
     void* library = dlopen(KVHIDRAW_SO_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     ASSERT_EQ(Export<StatusFn>(library, "KvHRInitialize")(), 0u);
-    VirtualDeviceRecorder mouse;
+    ValueRecorder mouse;
     HeldTick held;
     auto setCallback = Export<SetCallbackFn>(library, "KvHRSetReadDeviceValuesCallback");
     auto setPolling = Export<PollingFn>(library, "KvHRSetPolling");
-    ASSERT_EQ(setCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &mouse), 0u);
+    ASSERT_EQ(setCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse), 0u);
     ASSERT_EQ(setCallback(VIRTUAL_KEYBOARD_ID, &HeldTick::Callback, &held), 0u);
     ASSERT_EQ(setPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     ASSERT_EQ(setPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);

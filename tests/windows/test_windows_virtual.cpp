@@ -6,9 +6,9 @@
 
 #include "KvHidRaw.h"
 #include "KvTestSupport.h"
+#include "ValueRecorder.h"
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 namespace
@@ -59,26 +59,6 @@ public:
     FreeFn freeBlock = nullptr;
     PollingFn setPolling = nullptr;
     SetCallbackFn setCallback = nullptr;
-};
-
-struct Recorder
-{
-    std::mutex mutex;
-    std::vector<_stHidValue> values;
-    std::vector<uint32_t> counts;
-    static void KVHR_CALL Callback(void* context, const _stHidValue* values, uint32_t count)
-    {
-        Recorder* self = static_cast<Recorder*>(context);
-        std::lock_guard<std::mutex> guard(self->mutex);
-        self->counts.push_back(count);
-        if (count > 0)
-            self->values.push_back(values[0]);
-    }
-    std::vector<_stHidValue> Values()
-    {
-        std::lock_guard<std::mutex> guard(mutex);
-        return values;
-    }
 };
 
 void SendKey(WORD scanCode, bool up)
@@ -163,33 +143,33 @@ TEST(WindowsVirtualDevicesTest, InjectedKeysAndMovementsArriveAsWineDeliversThem
     Library library;
     ASSERT_TRUE(library.Loaded());
     ASSERT_EQ(library.initialize(), 0u);
-    Recorder keys;
-    Recorder mouse;
-    ASSERT_EQ(library.setCallback(VIRTUAL_KEYBOARD_ID, &Recorder::Callback, &keys), 0u);
-    ASSERT_EQ(library.setCallback(VIRTUAL_MOUSE_ID, &Recorder::Callback, &mouse), 0u);
+    ValueRecorder keys;
+    ValueRecorder mouse;
+    ASSERT_EQ(library.setCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
+    ASSERT_EQ(library.setCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse), 0u);
     ASSERT_EQ(library.setPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     ASSERT_EQ(library.setPolling(VIRTUAL_MOUSE_ID, 1), 0u);
 
     SendKey(0x1E, false); // A
     SendKey(0x1E, true);
     SendMouseMove(-10, 0);
-    const bool keysArrived = WaitUntil([&] { return keys.Values().size() >= 2; }, std::chrono::seconds(5));
-    const bool moveArrived = WaitUntil([&] { return !mouse.Values().empty(); }, std::chrono::seconds(5));
+    const bool keysArrived = keys.WaitForCount(2);
+    const bool moveArrived = mouse.WaitForCount(1);
     EXPECT_EQ(library.setPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(library.uninitialize(), 0u);
 
     ASSERT_TRUE(keysArrived);
-    const auto keyValues = keys.Values();
-    EXPECT_EQ(keyValues[0].usage, 0x1E);
-    EXPECT_EQ(keyValues[0].usagePage, 9);
-    EXPECT_EQ(keyValues[0].value, 1u);
-    EXPECT_EQ(keyValues[1].usage, 0x1E);
-    EXPECT_EQ(keyValues[1].value, 0u);
+    const auto keyCalls = keys.Deliveries();
+    EXPECT_EQ(keyCalls[0].values.at(0).usage, 0x1E);
+    EXPECT_EQ(keyCalls[0].values.at(0).usagePage, 9);
+    EXPECT_EQ(keyCalls[0].values.at(0).value, 1u);
+    EXPECT_EQ(keyCalls[1].values.at(0).usage, 0x1E);
+    EXPECT_EQ(keyCalls[1].values.at(0).value, 0u);
     ASSERT_TRUE(moveArrived);
-    const auto mouseValues = mouse.Values();
-    EXPECT_EQ(mouseValues[0].usagePage, 1);
-    EXPECT_EQ(mouseValues[0].usage, 0x30);
-    EXPECT_LT(mouseValues[0].scaledValue, 0);
+    const auto mouseCalls = mouse.Deliveries();
+    EXPECT_EQ(mouseCalls[0].values.at(0).usagePage, 1);
+    EXPECT_EQ(mouseCalls[0].values.at(0).usage, 0x30);
+    EXPECT_LT(mouseCalls[0].values.at(0).scaledValue, 0);
 }
 
 namespace
