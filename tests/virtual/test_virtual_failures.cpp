@@ -3,7 +3,7 @@
 // up (polling on succeeds, nothing is delivered), the stop leaves nothing behind, and a later start works.
 #include <gtest/gtest.h>
 
-#include "VirtualDeviceRecorder.h"
+#include "VirtualTestSupport.h"
 
 #include <dinput.h>
 
@@ -39,13 +39,13 @@ uint32_t CapabilityCount(uint32_t id)
 }
 
 // Polls the keyboard into `keys` and presses A: true when the press is delivered.
-bool KeyboardDelivers(VirtualDeviceRecorder& keys, std::chrono::milliseconds deadline)
+bool KeyboardDelivers(ValueRecorder& keys, std::chrono::milliseconds deadline)
 {
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
               0u);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     machine::PressKey(kKeyA);
-    const bool delivered = WaitUntil([&] { return keys.Size() > 0; }, deadline);
+    const bool delivered = WaitUntil([&] { return keys.Count() > 0; }, deadline);
     machine::ReleaseKey(kKeyA);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     return delivered;
@@ -67,7 +67,7 @@ void ExpectCleanStopAndWorkingRestart()
     ExpectNothingLeft();
     ASSERT_EQ(KvHRInitialize(), 0u);
     EXPECT_EQ(CapabilityCount(VIRTUAL_MOUSE_ID), 8u) << "X, Y, wheel and five buttons";
-    VirtualDeviceRecorder keys;
+    ValueRecorder keys;
     EXPECT_TRUE(KeyboardDelivers(keys, std::chrono::seconds(10)));
     EXPECT_EQ(KvHRUnInitialize(), 0u);
     ExpectNothingLeft();
@@ -104,7 +104,7 @@ TEST_P(VirtualSetupFailureTest, TheStartLogsTheStatusAndTheDeviceNotSetUpDeliver
     EXPECT_EQ(CapabilityCount(VIRTUAL_KEYBOARD_ID), 255u)
         << "the keyboard's records do not depend on its setup";
     EXPECT_EQ(CapabilityCount(VIRTUAL_MOUSE_ID), 0u) << "no mouse was set up";
-    VirtualDeviceRecorder keys;
+    ValueRecorder keys;
     // A working keyboard delivers within a tick; one not set up is given four.
     EXPECT_EQ(KeyboardDelivers(keys, failure.keyboardWorks ? std::chrono::milliseconds(10000)
                                                            : std::chrono::milliseconds(500)),
@@ -147,9 +147,9 @@ TEST(VirtualTimerFailureTest, APollingTimerThatCannotBeCreatedIsCreatedByTheNext
     Machine::Instance().FailCalls(WinportCall::CreateTimerQueueTimer, ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 87u);
     EXPECT_EQ(PollTimers(), 0);
-    VirtualDeviceRecorder keys;
+    ValueRecorder keys;
     EXPECT_TRUE(KeyboardDelivers(keys, std::chrono::seconds(10)));
-    EXPECT_EQ(keys.Calls().at(0).value.usage, kKeyA);
+    EXPECT_EQ(keys.Deliveries().at(0).values.at(0).usage, kKeyA);
     EXPECT_EQ(KvHRUnInitialize(), 0u);
     ExpectNothingLeft();
 }
@@ -163,8 +163,8 @@ TEST(VirtualAcquireFailureTest, AKeyboardNotAcquiredAtTheStartIsAcquiredByItsFir
     ASSERT_EQ(KvHRInitialize(), 0u);
     EXPECT_EQ(Machine::Instance().PendingFailures(WinportCall::DeviceAcquire), 0);
     EXPECT_EQ(log.CountContaining(W("the virtual devices could not be set up")), 0u);
-    VirtualDeviceRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
+    ValueRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
               0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     bool down = false;
@@ -173,10 +173,10 @@ TEST(VirtualAcquireFailureTest, AKeyboardNotAcquiredAtTheStartIsAcquiredByItsFir
         {
             down = !down;
             down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
-            return keys.Size() > 0;
+            return keys.Count() > 0;
         }));
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
-    EXPECT_EQ(keys.Calls().at(0).value.usage, kKeyA);
+    EXPECT_EQ(keys.Deliveries().at(0).values.at(0).usage, kKeyA);
     EXPECT_EQ(KvHRUnInitialize(), 0u);
     ExpectNothingLeft();
 }
@@ -195,7 +195,7 @@ TEST(VirtualBufferSizeFailureTest, ADeviceWithoutItsBufferSizeIsLoggedAndDeliver
                   1u)
             << device;
     EXPECT_EQ(log.CountContaining(W("the virtual devices could not be set up")), 0u);
-    VirtualDeviceRecorder keys;
+    ValueRecorder keys;
     EXPECT_FALSE(KeyboardDelivers(keys, std::chrono::milliseconds(500)));
     ExpectCleanStopAndWorkingRestart();
     EXPECT_EQ(log.CountContaining(W("could not be set (")), 2u) << "the restart set both buffers";
@@ -206,11 +206,11 @@ TEST(VirtualBufferSizeFailureTest, ADeviceWithoutItsBufferSizeIsLoggedAndDeliver
 TEST(VirtualAcquireFailureTest, AnAcquisitionLostForGoodDoesNotHoldTheTimerThread)
 {
     ASSERT_EQ(KvHRInitialize(), 0u);
-    VirtualDeviceRecorder mouse;
-    VirtualDeviceRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &mouse),
+    ValueRecorder mouse;
+    ValueRecorder keys;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse),
               0u);
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &VirtualDeviceRecorder::Callback, &keys),
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
               0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
@@ -231,7 +231,7 @@ TEST(VirtualAcquireFailureTest, AnAcquisitionLostForGoodDoesNotHoldTheTimerThrea
         {
             down = !down;
             down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
-            return keys.Size() > 0;
+            return keys.Count() > 0;
         }));
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(KvHRUnInitialize(), 0u);

@@ -213,15 +213,15 @@ TEST(VirtualLargeMouseTest, TwelveAxesAndEightButtonsAreListedAndFurtherButtonsD
         EXPECT_EQ(caps[12 + j].usage, j + 1);
     }
 
-    VirtualDeviceRecorder buttons;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &VirtualDeviceRecorder::Callback, &buttons),
+    ValueRecorder buttons;
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &buttons),
               0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     ASSERT_TRUE(machine::PressMouseButton(9));
     ASSERT_TRUE(machine::PressMouseButton(7));
-    ASSERT_TRUE(buttons.WaitForCalls(1));
-    EXPECT_EQ(buttons.Calls().at(0).value.usagePage, 9);
-    EXPECT_EQ(buttons.Calls().at(0).value.usage, 8)
+    ASSERT_TRUE(buttons.WaitForCount(1));
+    EXPECT_EQ(buttons.Deliveries().at(0).values.at(0).usagePage, 9);
+    EXPECT_EQ(buttons.Deliveries().at(0).values.at(0).usage, 8)
         << "the tenth button's press came first and was not delivered";
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 0), 0u);
     EXPECT_EQ(KvHRUnInitialize(), 0u);
