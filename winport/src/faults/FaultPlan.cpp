@@ -26,8 +26,8 @@ uintptr_t Key(const void* preparsed)
 FaultPlan& FaultPlan::Instance()
 {
     // Never destroyed: APIs may ask it from threads that outlive static teardown.
-    static FaultPlan* const instance = new FaultPlan();
-    return *instance;
+    static FaultPlan* const kInstance = new FaultPlan();
+    return *kInstance;
 }
 
 void FaultPlan::Arm(WinportCall call, DWORD error, int count, int skip, uint32_t deviceId)

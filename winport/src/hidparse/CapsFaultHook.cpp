@@ -7,17 +7,17 @@ namespace winport::hidparse
 
 namespace
 {
-std::atomic<CapsFaultHook> capsFaultHook{nullptr};
+std::atomic<CapsFaultHook> g_capsFaultHook{nullptr};
 }
 
 void SetCapsFaultHook(CapsFaultHook hook)
 {
-    capsFaultHook = hook;
+    g_capsFaultHook = hook;
 }
 
 NTSTATUS CapsFaultFor(PHIDP_PREPARSED_DATA preparsed)
 {
-    const CapsFaultHook hook = capsFaultHook;
+    const CapsFaultHook hook = g_capsFaultHook;
     const NTSTATUS status = hook ? hook(preparsed) : HIDP_STATUS_SUCCESS;
     return status == 0 ? HIDP_STATUS_SUCCESS : status;
 }
