@@ -100,11 +100,14 @@ if configure_and_build "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/ming
     mkfifo "$WINEPREFIX/keep-alive"
     "$wine" cmd.exe <"$WINEPREFIX/keep-alive" >/dev/null 2>&1 &
     exec 9>"$WINEPREFIX/keep-alive"
-    # The monitor runs after the tests, one of which unloads the DLL with a device polled: Wine's own HID
-    # devices must still open for the programs that come after it.
-    run_ctest "$build/windows" -L windows
+    # What needs Wine's own HID devices runs first, one program at a time: the device test (which unloads the
+    # DLL with a device polled and loads it again), the process-exit tests (which then count the devices
+    # again) and the monitor. Later in a session that has run the other Windows tests, Wine's HID devices are
+    # sometimes no longer listed at all (docs/design.md, "Wine in the test run").
+    run_ctest "$build/windows" -L windows -R '^Windows(Devices|ProcessExit)[.]' -j1
     run_check "kvhidmon.exe under Wine: list, caps and watch as JSON lines" \
         scripts/test-programs.sh windows-monitor "$build/windows"
+    run_ctest "$build/windows" -L windows -E '^Windows(Devices|ProcessExit)[.]'
     run_check "Windows SDK: the example built against the installed package, under Wine" \
         scripts/test-programs.sh windows-sdk "$build/windows"
 else

@@ -41,6 +41,8 @@ DWORD RunToItsEnd(const wchar_t* argument, DWORD timeoutMs)
 
 // Starting takes well under a second; the exit used to hang in the service's stop and teardown for good.
 const DWORD kExitDeadlineMs = 8000;
+// The counting run may wait up to 10 s for the machine's devices to come up.
+const DWORD kCountDeadlineMs = 30000;
 } // namespace
 
 TEST(WindowsProcessExit, ReturningFromMainWithTheLibraryStartedEndsTheProcess)
@@ -51,4 +53,17 @@ TEST(WindowsProcessExit, ReturningFromMainWithTheLibraryStartedEndsTheProcess)
 TEST(WindowsProcessExit, ExitProcessWithTheLibraryStartedEndsTheProcess)
 {
     EXPECT_EQ(RunToItsEnd(L"exit", kExitDeadlineMs), 0u);
+}
+
+// Processes that leave with a device polled (its read pending) leave the machine's HID devices to the next
+// process: the same number opens afterwards.
+TEST(WindowsProcessExit, TheMachinesDevicesAreStillThereForTheNextProcess)
+{
+    const DWORD before = RunToItsEnd(L"count", kCountDeadlineMs);
+    ASSERT_GE(before, 10u);
+    if (before == 10u)
+        GTEST_SKIP() << "the machine has no HID device";
+    for (const wchar_t* how : {L"exit", L"return", L"exit"})
+        ASSERT_EQ(RunToItsEnd(how, kExitDeadlineMs), 0u) << how;
+    EXPECT_EQ(RunToItsEnd(L"count", kCountDeadlineMs), before);
 }
