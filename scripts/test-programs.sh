@@ -96,14 +96,16 @@ case $leg in
         # Wine's own HID devices (a keyboard and a mouse of its bus) open for reading, unlike on Windows.
         grep -q ' physical$' <<<"$devices" || fail "no physical device of Wine's in: $devices"
         first=$(grep ' physical$' <<<"$devices" | head -n 1 | cut -d' ' -f1)
-        caps=$(timeout 120 "$wine" "$monitor" caps --json "$first" | tr -d '\r' | check_json)
+        caps=$(timeout 120 "$wine" "$monitor" caps --json "$first" | tr -d '\r' | check_json) ||
+            fail "caps --json $first failed: $caps"
         expect_line "$first physical" "$caps"
         # The stick's 12 buttons, 2 axes and hat, in the native build's fields.
         stick=$(timeout 120 "$wine" "$monitor" caps --json 0xFF0001 | tr -d '\r')
         expect_line "16711681 filtered" "$(check_json <<<"$stick")"
         count=$(python3 -c 'import json, sys; line = json.loads(sys.stdin.read()); print(line["name"], len(line["caps"]))' <<<"$stick")
         [ "$count" = "Scenario Stick 15" ] || fail "caps 0xFF0001: $count"
-        watched=$(timeout 120 "$wine" "$monitor" watch --json --duration 3 | tr -d '\r' | check_json)
+        watched=$(timeout 120 "$wine" "$monitor" watch --json --duration 3 | tr -d '\r' | check_json) ||
+            fail "watch --json failed: $watched"
         [ "$(sort <<<"$watched")" = "$(sort <<<"$devices")" ] || fail "watch showed $watched, list $devices"
         # A wrong argument: one line, exit status 2.
         set +e
