@@ -41,14 +41,26 @@ uint32_t CapabilityCount(uint32_t id)
 // Polls the keyboard into `keys` and presses A: true when the press is delivered.
 bool KeyboardDelivers(ValueRecorder& keys, std::chrono::milliseconds deadline)
 {
-    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
-              0u);
+    EXPECT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
     machine::PressKey(kKeyA);
     const bool delivered = WaitUntil([&] { return keys.Count() > 0; }, deadline);
     machine::ReleaseKey(kKeyA);
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     return delivered;
+}
+
+// Presses and releases A in turn until the polled keyboard has delivered something.
+bool TypeUntilDelivered(ValueRecorder& keys)
+{
+    bool down = false;
+    return WaitUntil(
+        [&]
+        {
+            down = !down;
+            down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
+            return keys.Count() > 0;
+        });
 }
 
 void ExpectNothingLeft()
@@ -164,17 +176,9 @@ TEST(VirtualAcquireFailureTest, AKeyboardNotAcquiredAtTheStartIsAcquiredByItsFir
     EXPECT_EQ(Machine::Instance().PendingFailures(WinportCall::DeviceAcquire), 0);
     EXPECT_EQ(log.CountContaining(W("the virtual devices could not be set up")), 0u);
     ValueRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
-    bool down = false;
-    EXPECT_TRUE(WaitUntil(
-        [&]
-        {
-            down = !down;
-            down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
-            return keys.Count() > 0;
-        }));
+    EXPECT_TRUE(TypeUntilDelivered(keys));
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(keys.Deliveries().at(0).values.at(0).usage, kKeyA);
     EXPECT_EQ(KvHRUnInitialize(), 0u);
@@ -208,10 +212,8 @@ TEST(VirtualAcquireFailureTest, AnAcquisitionLostForGoodDoesNotHoldTheTimerThrea
     ASSERT_EQ(KvHRInitialize(), 0u);
     ValueRecorder mouse;
     ValueRecorder keys;
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse),
-              0u);
-    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys),
-              0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_MOUSE_ID, &ValueRecorder::Callback, &mouse), 0u);
+    ASSERT_EQ(KvHRSetReadDeviceValuesCallback(VIRTUAL_KEYBOARD_ID, &ValueRecorder::Callback, &keys), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_MOUSE_ID, 1), 0u);
     ASSERT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 1), 0u);
 
@@ -225,14 +227,7 @@ TEST(VirtualAcquireFailureTest, AnAcquisitionLostForGoodDoesNotHoldTheTimerThrea
 
     Machine::Instance().ClearFailures();
     machine::SetKeyboardPresent(true);
-    bool down = false;
-    EXPECT_TRUE(WaitUntil(
-        [&]
-        {
-            down = !down;
-            down ? machine::PressKey(kKeyA) : machine::ReleaseKey(kKeyA);
-            return keys.Count() > 0;
-        }));
+    EXPECT_TRUE(TypeUntilDelivered(keys));
     EXPECT_EQ(KvHRSetPolling(VIRTUAL_KEYBOARD_ID, 0), 0u);
     EXPECT_EQ(KvHRUnInitialize(), 0u);
     ExpectNothingLeft();
